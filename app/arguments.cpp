@@ -1,0 +1,72 @@
+#include "app/arguments.h"
+
+#include "app/report.h"
+#include "config/line_rules.h"
+#include "platform/files.h"
+
+namespace quarvel {
+
+const char* const usage_text =
+    "Usage: Quarvel <in> <out> <meter> <copies> <xshift> <yshift> <param1> [<param2>]...\n"
+    "Use quotes around any argument that contains spaces.\n";
+
+std::optional<std::int32_t> leading_number(const std::string& arg) {
+    if (arg.empty() || !is_digit(arg[0])) return std::nullopt;
+    return scan_int(arg);
+}
+
+namespace {
+
+struct Number_argument {
+    const char* error;
+    const char* echo;
+};
+
+// The copies and shift arguments, in order; the odd spacing of the x shift
+// message is the tool's established text.
+const Number_argument number_arguments[] = {
+    {"<copies> must be a digit: ", "Copies: "},
+    {"<xshif>t  must be a digit: ", "Xshift: "},
+    {"<yshift> must be a digit: ", "Yshift: "},
+};
+
+std::nullopt_t refuse(std::ostream& console, const std::string& message) {
+    report_error(console, message);
+    console << usage_text;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args,
+                                            std::ostream& console) {
+    if (args.size() < 6) return refuse(console, "Too few arguments");
+    Run_settings settings;
+
+    if (!path_exists(args[0])) return refuse(console, "Can't open file: " + args[0]);
+    settings.input_path = args[0];
+    console << "In: " << args[0] << '\n';
+
+    settings.output_path = args[1];
+    console << "Out: " << args[1] << '\n';
+
+    settings.meter_name = args[2];
+    console << "Meter name: " << args[2] << '\n';
+
+    std::int32_t* const numbers[] = {&settings.copies, &settings.x_shift, &settings.y_shift};
+    for (int i = 0; i < 3; ++i) {
+        const std::string& arg = args[3 + i];
+        const std::optional<std::int32_t> value = leading_number(arg);
+        if (!value) return refuse(console, number_arguments[i].error + arg);
+        *numbers[i] = *value;
+        console << number_arguments[i].echo << *value << '\n';
+    }
+
+    for (std::size_t i = 6; i < args.size(); ++i) {
+        console << "params " << settings.parameter_keys.size() << ": " << args[i] << '\n';
+        settings.parameter_keys.push_back(args[i]);
+    }
+    return settings;
+}
+
+}  // namespace quarvel

@@ -1,0 +1,15 @@
+// The quarvel command: duplicates a meter of a layout file into a row of copies.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/run.h"
+#include "platform/files.h"
+
+int main(int argc, char** argv) {
+    quarvel::prepare_process();
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const int status = quarvel::run_tool(args, std::cout);
+    std::cout.flush();
+    return status;
+}

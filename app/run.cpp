@@ -1,0 +1,38 @@
+#include "app/run.h"
+
+#include "app/arguments.h"
+#include "app/report.h"
+#include "config/encoding.h"
+#include "config/scan.h"
+#include "platform/files.h"
+
+namespace quarvel {
+
+int run_tool(const std::vector<std::string>& args, std::ostream& console) {
+    const std::optional<Run_settings> settings = parse_arguments(args, console);
+    if (!settings) return 1;
+
+    std::string contents;
+    switch (read_whole_file(settings->input_path, contents)) {
+    case Read_status::ok:
+        break;
+    case Read_status::cannot_open:
+        report_error(console, "Can't open file: " + settings->input_path);
+        return 1;
+    case Read_status::read_error:
+        report_error(console, "Can't read file: " + settings->input_path);
+        return 1;
+    }
+    const Decoded_text input = split_byte_order_mark(contents);
+
+    const Scan_results results = scan_input(input.text, settings->meter_name);
+    if (!results.found) {
+        report_error(console, "Can't find meter: " + settings->meter_name);
+        return 1;
+    }
+    console << "Found meter: " << settings->meter_name << '\n'
+            << "Total meters: " << results.highest_number << "\n\n";
+    return 0;
+}
+
+}  // namespace quarvel

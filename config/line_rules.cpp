@@ -1,0 +1,80 @@
+#include "config/line_rules.h"
+
+#include <cstring>
+
+namespace quarvel {
+
+std::string_view next_line(std::string_view text, std::size_t& pos) {
+    if (pos >= text.size()) {
+        pos = text.size() + 1;
+        return {};
+    }
+    const char* start = text.data() + pos;
+    const void* lf = std::memchr(start, '\n', text.size() - pos);
+    if (lf == nullptr) {
+        std::string_view line(start, text.size() - pos);
+        pos = text.size() + 1;
+        return line;
+    }
+    std::size_t len = static_cast<const char*>(lf) - start;
+    pos += len + 1;
+    if (len > 0 && start[len - 1] == '\r') --len;
+    return {start, len};
+}
+
+std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used) {
+    std::size_t i = 0;
+    while (i < text.size() && is_scan_space(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const std::size_t first_digit = i;
+    // Accumulate as a negative magnitude so that INT32_MIN fits.
+    std::int64_t magnitude = 0;
+    bool overflow = false;
+    while (i < text.size() && is_digit(text[i])) {
+        if (!overflow) {
+            magnitude = magnitude * 10 + (text[i] - '0');
+            if (magnitude > std::int64_t{2147483648}) overflow = true;
+        }
+        ++i;
+    }
+    if (used != nullptr) *used = i;
+    if (i == first_digit || overflow) return std::nullopt;
+    if (negative) return static_cast<std::int32_t>(-magnitude);
+    if (magnitude > std::int64_t{2147483647}) return std::nullopt;
+    return static_cast<std::int32_t>(magnitude);
+}
+
+std::optional<Key_value> split_key(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    return Key_value{line.substr(0, eq), line.substr(eq + 1)};
+}
+
+std::optional<std::int32_t> scan_key_int(std::string_view line) {
+    const std::size_t eq = line.find('=');
+    if (eq == 0 || eq == std::string_view::npos) return std::nullopt;
+    return scan_int(line.substr(eq + 1));
+}
+
+std::optional<std::int32_t> scan_meter_number(std::string_view line) {
+    const std::size_t space = line.find(' ');
+    if (space == 0 || space == std::string_view::npos) return std::nullopt;
+    return scan_int(line.substr(space));
+}
+
+Prefixed_number scan_prefixed_number(std::string_view value) {
+    std::size_t i = 0;
+    while (i < value.size() && !is_digit(value[i])) ++i;
+    Prefixed_number result;
+    result.prefix = value.substr(0, i);
+    std::size_t used = 0;
+    result.number = scan_int(value.substr(i), &used);
+    result.rest = value.substr(i + used);
+    return result;
+}
+
+}  // namespace quarvel

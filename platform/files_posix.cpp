@@ -1,0 +1,193 @@
+// POSIX side of the platform layer.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+#include "platform/files.h"
+
+namespace quarvel {
+namespace {
+
+int fd_of(const Output_file& out) { return static_cast<int>(out.handle); }
+
+std::string folder_of(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Follows symbolic links so that a link to the output keeps being a link and
+// its target is replaced. A dangling link's target is created.
+std::string resolve_links(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+        for (;;) {
+            const ssize_t n = ::readlink(path.c_str(), &target[0], target.size());
+            if (n < 0) return path;
+            if (static_cast<std::size_t>(n) < target.size()) {
+                target.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            target.resize(target.size() * 2);
+        }
+        if (!target.empty() && target[0] != '/') target = folder_of(path) + "/" + target;
+        path = target;
+    }
+    return path;
+}
+
+std::string random_suffix() {
+    static std::mt19937_64 engine = [] {
+        std::seed_seq seed{static_cast<std::uint64_t>(std::random_device{}()),
+                           static_cast<std::uint64_t>(std::random_device{}()),
+                           static_cast<std::uint64_t>(::getpid()),
+                           static_cast<std::uint64_t>(
+                               std::chrono::steady_clock::now().time_since_epoch().count())};
+        return std::mt19937_64(seed);
+    }();
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(engine()));
+    return text;
+}
+
+mode_t new_file_mode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+}  // namespace
+
+void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
+
+bool path_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+Read_status read_whole_file(const std::string& path, std::string& contents) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Read_status::cannot_open;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return Read_status::cannot_open;
+    }
+    contents.clear();
+    std::size_t size = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    // One byte more than the size, so that the end of file is seen at once.
+    contents.resize(size + 1 < 65536 ? 65536 : size + 1);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == contents.size()) contents.resize(contents.size() * 2);
+        const ssize_t n = ::read(fd, &contents[used], contents.size() - used);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            contents.clear();
+            return Read_status::read_error;
+        }
+        used += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    contents.resize(used);
+    return Read_status::ok;
+}
+
+bool open_output(const std::string& path, Output_file& out) {
+    out = Output_file{};
+    out.target_path = resolve_links(path);
+    mode_t mode = new_file_mode();
+    struct stat st {};
+    const bool exists = ::stat(out.target_path.c_str(), &st) == 0;
+    if (exists) {
+        if (S_ISDIR(st.st_mode)) return false;
+        if (!S_ISREG(st.st_mode)) {
+            // A device or a pipe cannot be renamed over: write it directly.
+            const int fd = ::open(out.target_path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+            if (fd < 0) return false;
+            out.handle = fd;
+            return true;
+        }
+        // Renaming over a file must not bypass its protection.
+        if (::access(out.target_path.c_str(), W_OK) != 0) return false;
+        mode = st.st_mode & 07777;
+    }
+    const std::string base = out.target_path.substr(out.target_path.rfind('/') + 1);
+    const std::string folder = folder_of(out.target_path);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temp = folder + "/" + base + ".tmp." + random_suffix();
+        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST || errno == EINTR) continue;
+            return false;
+        }
+        out.handle = fd;
+        out.temp_path = std::move(temp);
+        // Modes are best effort: some file systems have none to set.
+        (void)::fchmod(fd, mode);
+        if (exists) (void)::fchown(fd, st.st_uid, st.st_gid);
+        return true;
+    }
+    return false;
+}
+
+bool write_output(Output_file& out, std::string_view bytes) {
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_of(out), p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool commit_output(Output_file& out) {
+    if (out.temp_path.empty()) {
+        const bool closed = ::close(fd_of(out)) == 0;
+        out.handle = -1;
+        return closed;
+    }
+    if (::fsync(fd_of(out)) != 0) {
+        discard_output(out);
+        return false;
+    }
+    const int fd = fd_of(out);
+    out.handle = -1;
+    if (::close(fd) != 0 || ::rename(out.temp_path.c_str(), out.target_path.c_str()) != 0) {
+        discard_output(out);
+        return false;
+    }
+    out.temp_path.clear();
+    const int dir = ::open(folder_of(out.target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+void discard_output(Output_file& out) {
+    if (out.handle >= 0) ::close(fd_of(out));
+    out.handle = -1;
+    if (!out.temp_path.empty()) ::unlink(out.temp_path.c_str());
+    out.temp_path.clear();
+}
+
+}  // namespace quarvel

@@ -1,0 +1,90 @@
+#include "app/arguments.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace quarvel {
+namespace {
+
+const std::string usage =
+    "Usage: Quarvel <in> <out> <meter> <copies> <xshift> <yshift> <param1> [<param2>]...\n"
+    "Use quotes around any argument that contains spaces.\n";
+
+TEST(Arguments, ErrorsEchoLinesAndUsageText) {
+    test::Scratch_dir dir;
+    const std::string in = dir.file("in.ini");
+    test::write_bytes(in, "[Meter 1]\r\nName=A\r\n");
+    const std::string echo = "In: " + in + "\nOut: o.ini\nMeter name: A\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string console;
+    } cases[] = {
+        {{}, "ERROR: Too few arguments\n" + usage},
+        {{in, "o.ini", "A", "1", "2"}, "ERROR: Too few arguments\n" + usage},
+        {{dir.file("missing.ini"), "o.ini", "A", "1", "2", "3"},
+         "ERROR: Can't open file: " + dir.file("missing.ini") + "\n" + usage},
+        {{"", "o.ini", "A", "1", "2", "3"}, "ERROR: Can't open file: \n" + usage},
+        {{in, "o.ini", "A", "x", "2", "3"}, echo + "ERROR: <copies> must be a digit: x\n" + usage},
+        {{in, "o.ini", "A", "", "2", "3"}, echo + "ERROR: <copies> must be a digit: \n" + usage},
+        {{in, "o.ini", "A", "+1", "2", "3"}, echo + "ERROR: <copies> must be a digit: +1\n" + usage},
+        {{in, "o.ini", "A", " 1", "2", "3"}, echo + "ERROR: <copies> must be a digit:  1\n" + usage},
+        {{in, "o.ini", "A", "99999999999", "2", "3"},
+         echo + "ERROR: <copies> must be a digit: 99999999999\n" + usage},
+        {{in, "o.ini", "A", "1", "-4", "3"},
+         echo + "Copies: 1\nERROR: <xshif>t  must be a digit: -4\n" + usage},
+        {{in, "o.ini", "A", "1", "2147483648", "3"},
+         echo + "Copies: 1\nERROR: <xshif>t  must be a digit: 2147483648\n" + usage},
+        {{in, "o.ini", "A", "1", "2", "-3"},
+         echo + "Copies: 1\nXshift: 2\nERROR: <yshift> must be a digit: -3\n" + usage},
+    };
+    for (const auto& c : cases) {
+        const test::Run_result result = test::run_in_process(c.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.console, c.console);
+    }
+}
+
+TEST(Arguments, ValuesAndParameterKeys) {
+    test::Scratch_dir dir;
+    const std::string in = dir.file("in.ini");
+    test::write_bytes(in, "");
+    std::vector<std::string> args = {in, "out dir/o.ini", "My meter", "2abc", "0", "2147483647"};
+    std::string expected =
+        "In: " + in + "\nOut: out dir/o.ini\nMeter name: My meter\nCopies: 2\nXshift: 0\nYshift: 2147483647\n";
+    for (int i = 0; i < 10; ++i) {
+        args.push_back("Key" + std::to_string(i));
+        expected += "params " + std::to_string(i) + ": Key" + std::to_string(i) + "\n";
+    }
+    const std::string long_key(200, 'k');
+    args.push_back(long_key);
+    expected += "params 10: " + long_key + "\n";
+
+    std::ostringstream console;
+    const auto settings = parse_arguments(args, console);
+    ASSERT_TRUE(settings.has_value());
+    EXPECT_EQ(console.str(), expected);
+    EXPECT_EQ(settings->copies, 2);
+    EXPECT_EQ(settings->x_shift, 0);
+    EXPECT_EQ(settings->y_shift, 2147483647);
+    ASSERT_EQ(settings->parameter_keys.size(), 11u);
+    EXPECT_EQ(settings->parameter_keys[10], long_key);
+}
+
+TEST(Arguments, LeadingNumbers) {
+    EXPECT_EQ(leading_number("0"), 0);
+    EXPECT_EQ(leading_number("3x"), 3);
+    EXPECT_EQ(leading_number("007"), 7);
+    EXPECT_EQ(leading_number("2147483647"), 2147483647);
+    EXPECT_FALSE(leading_number("2147483648").has_value());
+    EXPECT_FALSE(leading_number("-1").has_value());
+    EXPECT_FALSE(leading_number("").has_value());
+}
+
+}  // namespace
+}  // namespace quarvel

@@ -1,0 +1,67 @@
+// Golden end-to-end cases: each folder under tests/cases holds the arguments,
+// the files to start from, the expected console text, exit status and the
+// files the run folder must hold afterwards, byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace quarvel {
+namespace {
+
+std::vector<std::string> case_names() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(QUARVEL_CASES_DIR))
+        if (entry.is_directory()) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t nl = text.find('\n', start);
+        if (nl == std::string::npos) nl = text.size();
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    return lines;
+}
+
+class Golden : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Golden, Run) {
+    const fs::path folder = fs::path(QUARVEL_CASES_DIR) / GetParam();
+    test::Scratch_dir run_dir;
+    if (fs::exists(folder / "files"))
+        for (const auto& entry : fs::directory_iterator(folder / "files"))
+            fs::copy_file(entry.path(), fs::path(run_dir.path) / entry.path().filename());
+
+    const std::vector<std::string> args = split_lines(test::read_bytes((folder / "args").string()));
+    const test::Run_result result = test::run_program(args, run_dir.path);
+
+    EXPECT_EQ(result.console, test::read_bytes((folder / "console").string()));
+    EXPECT_EQ(std::to_string(result.status) + "\n", test::read_bytes((folder / "status").string()));
+
+    std::vector<std::string> expected_names;
+    if (fs::exists(folder / "expected"))
+        for (const auto& entry : fs::directory_iterator(folder / "expected")) {
+            const std::string name = entry.path().filename().string();
+            expected_names.push_back(name);
+            EXPECT_EQ(test::read_bytes(run_dir.file(name)), test::read_bytes(entry.path().string())) << name;
+        }
+    std::sort(expected_names.begin(), expected_names.end());
+    EXPECT_EQ(test::list_dir(run_dir.path), expected_names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(case_names()),
+                         [](const auto& info) { return info.param; });
+
+}  // namespace
+}  // namespace quarvel
