@@ -4,6 +4,7 @@
 #include "app/report.h"
 #include "config/encoding.h"
 #include "config/scan.h"
+#include "generate/output.h"
 #include "platform/files.h"
 
 namespace quarvel {
@@ -32,6 +33,13 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
     }
     console << "Found meter: " << settings->meter_name << '\n'
             << "Total meters: " << results.highest_number << "\n\n";
+    console.flush();
+
+    if (!write_output_file(input.text, results, *settings, input.preamble)) {
+        report_error(console, "Can't write file: " + settings->output_path);
+        return 1;
+    }
+    console << "DONE: " << settings->copies << " copies made.\n\n";
     return 0;
 }
 

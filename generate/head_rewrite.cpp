@@ -1,0 +1,39 @@
+#include "generate/head_rewrite.h"
+
+#include <algorithm>
+#include <string>
+
+#include "config/line_rules.h"
+
+namespace quarvel {
+
+Head_sizes head_sizes(const Scan_results& results, const Run_settings& settings) {
+    const Layout_box& box = results.box;
+    const std::int32_t grown_width = wrap_add(wrap_mul(settings.copies, settings.x_shift), results.target_width);
+    const std::int32_t grown_height = wrap_add(wrap_mul(settings.copies, settings.y_shift), results.target_height);
+    const std::int32_t layout_width = wrap_sub(box.max_right, box.min_left);
+    const std::int32_t layout_height = wrap_sub(box.max_bottom, box.min_top);
+    return {std::max(grown_width, layout_width), std::max(grown_height, layout_height)};
+}
+
+void write_head_block(Tidy_writer& writer, std::string_view text, const Scan_results& results,
+                      const Run_settings& settings) {
+    const Head_sizes sizes = head_sizes(results, settings);
+    Blank_filter filter = collapse_filter();
+    std::string rewritten;
+    std::size_t pos = results.head.begin;
+    while (pos < results.head.end) {
+        const std::string_view line = next_line(text, pos);
+        if (!keep_line(filter, line)) continue;
+        const bool width = begins_with(line, "Width=");
+        if (width || begins_with(line, "Height=")) {
+            rewritten = width ? "Width=" : "Height=";
+            rewritten += std::to_string(width ? sizes.width : sizes.height);
+            write_line(writer, rewritten);
+        } else {
+            write_line(writer, line);
+        }
+    }
+}
+
+}  // namespace quarvel

@@ -1,0 +1,48 @@
+#include "generate/output.h"
+
+#include "config/line_rules.h"
+#include "generate/copies.h"
+#include "generate/head_rewrite.h"
+#include "platform/files.h"
+
+namespace quarvel {
+namespace {
+
+void write_block(Tidy_writer& writer, std::string_view text, Text_block block) {
+    std::size_t pos = block.begin;
+    while (pos < block.end) write_line(writer, next_line(text, pos));
+}
+
+}  // namespace
+
+void write_layout(Tidy_writer& writer, std::string_view text, const Scan_results& results,
+                  const Run_settings& settings) {
+    write_head_block(writer, text, results, settings);
+    write_block(writer, text, results.target);
+    write_block(writer, text, results.trailing);
+    write_copies(writer, text, results, settings);
+    write_block(writer, text, results.plugin);
+}
+
+std::string generate_output(std::string_view text, const Scan_results& results,
+                            const Run_settings& settings, std::string_view preamble) {
+    Tidy_writer writer = start_tidy_writer(nullptr, preamble);
+    write_layout(writer, text, results, settings);
+    finish_tidy_writer(writer);
+    return std::move(writer.buffer);
+}
+
+bool write_output_file(std::string_view text, const Scan_results& results,
+                       const Run_settings& settings, std::string_view preamble) {
+    Output_file file;
+    if (!open_output(settings.output_path, file)) return false;
+    Tidy_writer writer = start_tidy_writer(&file, preamble);
+    write_layout(writer, text, results, settings);
+    if (!finish_tidy_writer(writer)) {
+        discard_output(file);
+        return false;
+    }
+    return commit_output(file);
+}
+
+}  // namespace quarvel

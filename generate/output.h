@@ -1,0 +1,29 @@
+// Output writing: the blocks and the copies in file order, through the tidy
+// pass, to memory or safely to the output file.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "config/run_settings.h"
+#include "config/scan.h"
+#include "generate/tidy_writer.h"
+
+namespace quarvel {
+
+// Streams the head (rewritten), target, trailing meters, copies and plugin
+// blocks of `text` into `writer`.
+void write_layout(Tidy_writer& writer, std::string_view text, const Scan_results& results,
+                  const Run_settings& settings);
+
+// The whole output in memory, `preamble` first: what the output file holds.
+std::string generate_output(std::string_view text, const Scan_results& results,
+                            const Run_settings& settings, std::string_view preamble = {});
+
+// Writes the output file: a temporary file beside it, renamed over it once
+// complete and on disk. Returns false, leaving any old output untouched and
+// no temporary file behind, when any step fails.
+bool write_output_file(std::string_view text, const Scan_results& results,
+                       const Run_settings& settings, std::string_view preamble = {});
+
+}  // namespace quarvel

@@ -1,0 +1,34 @@
+// The tidy pass as a stream: lines go through the collapse-and-trim filter
+// and out with CR LF line ends, buffered, to a file or into memory.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "config/line_rules.h"
+#include "platform/files.h"
+
+namespace quarvel {
+
+struct Tidy_writer {
+    std::string buffer;            // bytes not yet handed to the file
+    Blank_filter filter = collapse_and_trim();
+    Output_file* file = nullptr;   // null: everything stays in `buffer`
+    bool failed = false;           // a write to the file failed
+};
+
+// How many buffered bytes make a write to the file.
+constexpr std::size_t tidy_flush_size = std::size_t{1} << 20;
+
+// Starts a writer that sends its bytes to `file`, or keeps them in memory when
+// `file` is null. `preamble` (a byte-order mark) is written first, untidied.
+Tidy_writer start_tidy_writer(Output_file* file, std::string_view preamble = {});
+
+// Passes one line (without its line end) through the tidy pass.
+void write_line(Tidy_writer& writer, std::string_view line);
+
+// Ends the text with the tidy pass's single empty line and hands all buffered
+// bytes to the file. Returns false when any write failed.
+bool finish_tidy_writer(Tidy_writer& writer);
+
+}  // namespace quarvel

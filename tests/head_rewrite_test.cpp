@@ -1,0 +1,58 @@
+#include "generate/head_rewrite.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+namespace quarvel {
+namespace {
+
+struct Head_case {
+    std::int32_t min_left, max_right, target_width, copies, x_shift;
+    std::int32_t expected_width;
+};
+
+TEST(HeadSizes, LargerOfLayoutAndRowOfCopies) {
+    const Head_case cases[] = {
+        {0, 180, 40, 3, 50, 190},   // the row of copies is wider
+        {0, 180, 40, 3, 10, 180},   // never below the layout box
+        {0, 10, 40, 5, 0, 40},      // no shift: the target's own width
+        {10000, -10000, 7, 0, 0, 7},  // no positions at all: the sentinels
+        {0, -5, 0, 2, INT32_MAX, -2},  // copies x shift wraps
+        {INT32_MIN, INT32_MAX, 0, 0, 0, 0},  // the layout extent wraps to -1
+    };
+    for (const auto& c : cases) {
+        Scan_results r;
+        r.box.min_left = c.min_left;
+        r.box.max_right = c.max_right;
+        r.target_width = c.target_width;
+        Run_settings s;
+        s.copies = c.copies;
+        s.x_shift = c.x_shift;
+        EXPECT_EQ(head_sizes(r, s).width, c.expected_width) << c.max_right << " " << c.x_shift;
+    }
+}
+
+TEST(HeadRewrite, RewritesEveryWidthAndHeightLineThroughTheCollapseFilter) {
+    const std::string text =
+        "\n[Settings]\nWidth=200\nWidth = 200\n\n\n\nHeight=\n [x]\nWidth=abc\n[Meter 1]\nName=A\n";
+    Scan_results r;
+    r.head = {0, 60};  // up to, not including, "[Meter 1]"
+    ASSERT_EQ(text.substr(60, 9), "[Meter 1]");
+    r.box = {0, 180, 5, 25};
+    r.target_width = 40;
+    r.target_height = 3;
+    Run_settings s;
+    s.copies = 3;
+    s.x_shift = 50;
+    s.y_shift = 1;
+    Tidy_writer writer = start_tidy_writer(nullptr);
+    writer.filter = collapse_filter();  // see the head's own filter, not the tidy pass
+    write_head_block(writer, text, r, s);
+    EXPECT_EQ(writer.buffer,
+              "\r\n[Settings]\r\nWidth=190\r\nWidth = 200\r\n\r\nHeight=20\r\n [x]\r\nWidth=190\r\n");
+}
+
+}  // namespace
+}  // namespace quarvel

@@ -1,0 +1,147 @@
+#include "generate/output.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "config/line_rules.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace quarvel {
+namespace {
+
+// The tidy pass done the slow way: write the untidied text, read it back with
+// the whole-file reader, filter, and write it again.
+std::string tidy_by_rereading(const std::vector<std::string>& lines) {
+    std::string written;
+    for (const std::string& line : lines) written += line + "\r\n";
+    std::string tidied;
+    Blank_filter filter = collapse_and_trim();
+    std::size_t pos = 0;
+    while (pos < end_of_lines(written)) {
+        const std::string_view line = next_line(written, pos);
+        if (keep_line(filter, line)) tidied += std::string(line) + "\r\n";
+    }
+    return tidied;
+}
+
+TEST(TidyWriter, MatchesWritingReadingBackAndRewriting) {
+    std::mt19937 rng(99);
+    const std::string pieces[] = {"", "", "", "a", " ", "\r", "b\rc", "[Meter 1]"};
+    std::uniform_int_distribution<int> count(1, 12);
+    std::uniform_int_distribution<std::size_t> pick(0, 7);
+    for (int i = 0; i < 5000; ++i) {
+        std::vector<std::string> lines;
+        for (int n = count(rng); n > 0; --n) lines.push_back(pieces[pick(rng)]);
+        Tidy_writer writer = start_tidy_writer(nullptr);
+        for (const std::string& line : lines) write_line(writer, line);
+        finish_tidy_writer(writer);
+        ASSERT_EQ(writer.buffer, tidy_by_rereading(lines));
+    }
+}
+
+TEST(GenerateOutput, CopiesStandBeforeThePluginPart) {
+    const std::string text =
+        "[Settings]\nWidth=1\nHeight=1\n\n\n[Meter 0]\nName=T\nLeft=0\nRight=10\n\n[Meter 1]\nName=CPU1\n"
+        "Left=10\nRight=40\nTop=0\nBottom=20\nCore=1\n\n\n[Meter 2]\nName=U\n[PluginInfo]\nA=1\n";
+    Run_settings s;
+    s.meter_name = "CPU1";
+    s.copies = 2;
+    s.x_shift = 40;
+    s.parameter_keys = {"Core"};
+    const Scan_results r = scan_input(text, s.meter_name);
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ(generate_output(text, r, s, "\xEF\xBB\xBF"),
+              test::crlf("\xEF\xBB\xBF[Settings]\nWidth=110\nHeight=20\n\n[Meter 0]\nName=T\nLeft=0\nRight=10\n\n"
+                         "[Meter 1]\nName=CPU1\nLeft=10\nRight=40\nTop=0\nBottom=20\nCore=1\n\n"
+                         "[Meter 2]\nName=U\n"
+                         "[Meter 3]\nName=CPU2\nLeft=50\nRight=80\nTop=0\nBottom=20\nCore=2\n\n"
+                         "[Meter 4]\nName=CPU3\nLeft=90\nRight=120\nTop=0\nBottom=20\nCore=3\n\n"
+                         "[PluginInfo]\nA=1\n\n"));
+}
+
+}  // namespace
+}  // namespace quarvel
+
+namespace quarvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string layout = test::crlf("[Meter 1]\nName=A1\nLeft=0\nRight=4\n");
+const std::vector<std::string> copy_a1(const std::string& out) { return {"in.ini", out, "A1", "1", "4", "0"}; }
+const std::string written = test::crlf("[Meter 1]\nName=A1\nLeft=0\nRight=4\n\n[Meter 2]\nName=A2\nLeft=4\nRight=8\n\n");
+
+std::string refused(const std::string& out) {
+    return "In: in.ini\nOut: " + out + "\nMeter name: A1\nCopies: 1\nXshift: 4\nYshift: 0\nFound meter: A1\n"
+           "Total meters: 1\n\nERROR: Can't write file: " + out + "\n";
+}
+
+fs::perms mode_of(const std::string& path) { return fs::status(path).permissions(); }
+
+TEST(SafeOutput, ReadOnlyOutputIsRefusedAndLeftAlone) {
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    test::write_bytes(dir.file("out.ini"), "old");
+    fs::permissions(dir.file("out.ini"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    // The folder is open to all: only the file's own protection may stop the run.
+    fs::permissions(dir.path, fs::perms::all);
+    const test::Run_result result = test::run_program(copy_a1("out.ini"), dir.path, test::Run_as::unprivileged);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.console, refused("out.ini"));
+    EXPECT_EQ(test::read_bytes(dir.file("out.ini")), "old");
+    EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini", "out.ini"}));
+}
+
+TEST(SafeOutput, ExistingOutputKeepsItsPermissionBits) {
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    test::write_bytes(dir.file("out.ini"), "old");
+    const fs::perms odd = fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_write;
+    fs::permissions(dir.file("out.ini"), odd);
+    const test::Run_result result = test::run_program(copy_a1("out.ini"), dir.path);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(test::read_bytes(dir.file("out.ini")), written);
+    EXPECT_EQ(mode_of(dir.file("out.ini")), odd);
+}
+
+TEST(SafeOutput, NewOutputGetsTheUsualMode) {
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    test::run_program(copy_a1("out.ini"), dir.path);
+    EXPECT_EQ(static_cast<unsigned>(mode_of(dir.file("out.ini"))), 0666u & ~static_cast<unsigned>(mask));
+}
+
+TEST(SafeOutput, SymbolicLinkStaysALinkAndItsTargetIsReplaced) {
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    fs::create_directory(dir.file("real"));
+    test::write_bytes(dir.file("real/target.ini"), "old");
+    fs::create_symlink("real/target.ini", dir.file("link.ini"));
+    const test::Run_result result = test::run_program(copy_a1("link.ini"), dir.path);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir.file("link.ini")));
+    EXPECT_EQ(fs::read_symlink(dir.file("link.ini")).string(), "real/target.ini");
+    EXPECT_EQ(test::read_bytes(dir.file("real/target.ini")), written);
+    EXPECT_EQ(test::list_dir(dir.file("real")), (std::vector<std::string>{"target.ini"}));
+}
+
+TEST(SafeOutput, DeviceIsWrittenDirectly) {
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    const test::Run_result result = test::run_program(copy_a1("/dev/null"), dir.path);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini"}));
+}
+
+}  // namespace
+}  // namespace quarvel
