@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
     quarvel::prepare_process();
-    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::vector<std::string> args = quarvel::program_arguments(argc, argv);
     const int status = quarvel::run_tool(args, std::cout);
     std::cout.flush();
     return status;

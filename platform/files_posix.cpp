@@ -70,6 +70,10 @@ mode_t new_file_mode() {
 
 void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
 
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
 bool path_exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
