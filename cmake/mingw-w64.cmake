@@ -23,6 +23,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 # prefix of the build folder, quietly.
 if(NOT DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all LC_ALL=C.UTF-8 wine
+      env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml="
+          LC_ALL=C.UTF-8 wine
       CACHE STRING "Runs a Windows program on this machine")
 endif()
