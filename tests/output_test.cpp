@@ -162,3 +162,74 @@ TEST(SafeOutput, DeviceIsWrittenDirectly) {
 
 }  // namespace
 }  // namespace quarvel
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#endif
+#include <chrono>
+#include <thread>
+
+namespace quarvel {
+namespace {
+
+// A virus scanner or an indexer holds a fresh file for a moment: the replace
+// waits for it rather than failing the run.
+TEST(SafeOutput, ReplaceWaitsForAProgramBrieflyHoldingTheOutput) {
+#ifndef _WIN32
+    GTEST_SKIP() << "a POSIX rename is not held up by other programs' open files";
+#else
+    test::Scratch_dir dir;
+    const std::string out_path = dir.file("out.ini");
+    test::write_bytes(out_path, "old");
+    int held = -1;
+    ASSERT_EQ(_wsopen_s(&held, std::filesystem::u8path(out_path).wstring().c_str(), _O_RDONLY | _O_BINARY,
+                        _SH_DENYRW, _S_IREAD),
+              0);
+    std::thread scanner([held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        _close(held);
+    });
+    const std::string text = "[Meter 1]\nName=A1\nLeft=0\nRight=4\n";
+    Run_settings settings;
+    settings.output_path = out_path;
+    settings.meter_name = "A1";
+    settings.copies = 1;
+    settings.x_shift = 4;
+    const Scan_results results = scan_input(text, settings.meter_name);
+    const bool written_ok = write_output_file(text, results, settings);
+    scanner.join();
+    EXPECT_TRUE(written_ok);
+    EXPECT_EQ(test::read_bytes(out_path), written);
+    EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"out.ini"}));
+#endif
+}
+
+TEST(SafeOutput, OutputHeldForGoodIsAWriteFailureAndLeftAlone) {
+#ifndef _WIN32
+    GTEST_SKIP() << "a POSIX rename is not held up by other programs' open files";
+#else
+    test::Scratch_dir dir;
+    const std::string out_path = dir.file("out.ini");
+    test::write_bytes(out_path, "old");
+    int held = -1;
+    ASSERT_EQ(_wsopen_s(&held, std::filesystem::u8path(out_path).wstring().c_str(), _O_RDONLY | _O_BINARY,
+                        _SH_DENYRW, _S_IREAD),
+              0);
+    const std::string text = "[Meter 1]\nName=A1\n";
+    Run_settings settings;
+    settings.output_path = out_path;
+    settings.meter_name = "A1";
+    settings.copies = 1;
+    const bool written_ok = write_output_file(text, scan_input(text, settings.meter_name), settings);
+    _close(held);
+    EXPECT_FALSE(written_ok);
+    EXPECT_EQ(test::read_bytes(out_path), "old");
+    EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"out.ini"}));
+#endif
+}
+
+}  // namespace
+}  // namespace quarvel
