@@ -9,7 +9,8 @@
 int main(int argc, char** argv) {
     quarvel::prepare_process();
     const std::vector<std::string> args = quarvel::program_arguments(argc, argv);
-    const int status = quarvel::run_tool(args, std::cout);
-    std::cout.flush();
+    std::ostream& console = quarvel::console_output();
+    const int status = quarvel::run_tool(args, console);
+    console.flush();
     return status;
 }

@@ -13,7 +13,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <random>
+#include <streambuf>
 
 #include "platform/files.h"
 
@@ -81,21 +83,68 @@ bool is_transient(DWORD error) {
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-UINT console_code_page_at_start = 0;
+// Console text as UTF-8 bytes, shown line by line with WriteConsoleW: the
+// bytes of the console's code page would garble names beyond it.
+struct Console_buffer : std::streambuf {
+    HANDLE console = INVALID_HANDLE_VALUE;
+    std::string pending;
 
-void restore_console_code_page() { ::SetConsoleOutputCP(console_code_page_at_start); }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+        pending += traits_type::to_char_type(c);
+        if (c == '\n') show_complete();
+        return c;
+    }
+    int sync() override {
+        show_complete();
+        return 0;
+    }
+    // Shows all but an incomplete UTF-8 sequence at the end; "\n" becomes
+    // CR LF as the C runtime's text mode writes it.
+    void show_complete() {
+        std::size_t end = pending.size();
+        std::size_t start = end;
+        while (start > 0 && end - start < 3 && (static_cast<unsigned char>(pending[start - 1]) & 0xC0) == 0x80)
+            --start;
+        if (start > 0) {
+            const auto lead = static_cast<unsigned char>(pending[start - 1]);
+            const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+            if (start - 1 + length > end) end = start - 1;
+        }
+        std::string text;
+        for (std::size_t i = 0; i < end; ++i) {
+            if (pending[i] == '\n') text += '\r';
+            text += pending[i];
+        }
+        pending.erase(0, end);
+        if (text.empty()) return;
+        const int size = static_cast<int>(text.size());
+        const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+        if (n <= 0) return;
+        std::wstring wide(static_cast<std::size_t>(n), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], n);
+        for (std::size_t done = 0; done < wide.size();) {
+            DWORD written = 0;
+            const DWORD ask = static_cast<DWORD>(wide.size() - done > 16384 ? 16384 : wide.size() - done);
+            if (!::WriteConsoleW(console, wide.data() + done, ask, &written, nullptr) || written == 0) break;
+            done += written;
+        }
+    }
+};
 
 }  // namespace
 
-void prepare_process() {
-    // Echo lines are UTF-8: a console shows them as such; redirected output
-    // gets the plain UTF-8 bytes.
+void prepare_process() {}
+
+std::ostream& console_output() {
+    const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    if (::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
-        console_code_page_at_start = ::GetConsoleOutputCP();
-        if (console_code_page_at_start != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8))
-            std::atexit(restore_console_code_page);
-    }
+    // Redirected to a file or a pipe, the report is the plain UTF-8 bytes.
+    if (out == nullptr || out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) return std::cout;
+    static Console_buffer buffer;
+    static std::ostream stream(&buffer);
+    buffer.console = out;
+    return stream;
 }
 
 std::vector<std::string> program_arguments(int, char**) {
