@@ -167,6 +167,7 @@ TEST(SafeOutput, DeviceIsWrittenDirectly) {
 #include <fcntl.h>
 #include <io.h>
 #include <share.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #endif
 #include <chrono>
@@ -228,6 +229,45 @@ TEST(SafeOutput, OutputHeldForGoodIsAWriteFailureAndLeftAlone) {
     EXPECT_FALSE(written_ok);
     EXPECT_EQ(test::read_bytes(out_path), "old");
     EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"out.ini"}));
+#endif
+}
+
+}  // namespace
+}  // namespace quarvel
+
+namespace quarvel {
+namespace {
+
+#ifdef _WIN32
+// The file attributes as the C runtime's folder search reports them.
+unsigned attributes_of(const std::string& path) {
+    _wfinddata_t found{};
+    const intptr_t search = _wfindfirst(std::filesystem::u8path(path).wstring().c_str(), &found);
+    if (search == -1) return ~0u;
+    _findclose(search);
+    return found.attrib;
+}
+#endif
+
+TEST(SafeOutput, ExistingOutputKeepsItsHiddenAndSystemAttributes) {
+#ifndef _WIN32
+    GTEST_SKIP() << "hidden and system attributes are Windows file attributes";
+#else
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    test::write_bytes(dir.file("out.ini"), "old");
+    test::write_bytes(dir.file("plain.ini"), "old");
+    const std::wstring quoted = L" \"" + std::filesystem::u8path(dir.file("out.ini")).make_preferred().wstring() + L"\"";
+    ASSERT_EQ(_wsystem((L"attrib +h" + quoted).c_str()), 0);
+    ASSERT_EQ(_wsystem((L"attrib +s" + quoted).c_str()), 0);
+    ASSERT_EQ(attributes_of(dir.file("out.ini")) & (_A_HIDDEN | _A_SYSTEM), unsigned{_A_HIDDEN | _A_SYSTEM});
+    for (const std::string name : {"out.ini", "plain.ini"}) {
+        const test::Run_result result = test::run_program(copy_a1(name), dir.path);
+        EXPECT_EQ(result.status, 0) << name;
+        EXPECT_EQ(test::read_bytes(dir.file(name)), written) << name;
+    }
+    EXPECT_EQ(attributes_of(dir.file("out.ini")) & (_A_HIDDEN | _A_SYSTEM | _A_RDONLY), unsigned{_A_HIDDEN | _A_SYSTEM});
+    EXPECT_EQ(attributes_of(dir.file("plain.ini")) & (_A_HIDDEN | _A_SYSTEM | _A_RDONLY), 0u);
 #endif
 }
 
