@@ -8,8 +8,9 @@
 
 int main(int argc, char** argv) {
     quarvel::prepare_process();
-    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const int status = quarvel::run_tool(args, std::cout);
-    std::cout.flush();
+    const std::vector<std::string> args = quarvel::program_arguments(argc, argv);
+    std::ostream& console = quarvel::console_output();
+    const int status = quarvel::run_tool(args, console);
+    console.flush();
     return status;
 }

@@ -24,6 +24,11 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
         report_error(console, "Can't read file: " + settings->input_path);
         return 1;
     }
+    Text_encoding encoding = Text_encoding::bytes;
+    if (!decode_layout(contents, encoding)) {
+        report_error(console, "Can't read file: " + settings->input_path);
+        return 1;
+    }
     const Decoded_text input = split_byte_order_mark(contents);
 
     const Scan_results results = scan_input(input.text, settings->meter_name);
@@ -35,7 +40,7 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
             << "Total meters: " << results.highest_number << "\n\n";
     console.flush();
 
-    if (!write_output_file(input.text, results, *settings, input.preamble)) {
+    if (!write_output_file(input.text, results, *settings, input.preamble, encoding)) {
         report_error(console, "Can't write file: " + settings->output_path);
         return 1;
     }

@@ -1,10 +1,16 @@
-// Byte-order marks: taken off before the rules see the first line and put
-// back in front of the output.
+// Text encodings of a layout file: a UTF-16 layout is turned into UTF-8 for
+// the line rules and back on output; byte-order marks are taken off before the
+// rules see the first line and put back in front of the output. Every other
+// file is taken byte for byte.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace quarvel {
+
+// How the output's bytes are made from the tool's UTF-8 text.
+enum class Text_encoding { bytes, utf16_le, utf16_be };
 
 struct Decoded_text {
     std::string_view text;      // what the line rules read
@@ -14,5 +20,18 @@ struct Decoded_text {
 // Splits a UTF-8 byte-order mark off `contents`; any other file is taken byte
 // for byte.
 Decoded_text split_byte_order_mark(std::string_view contents);
+
+// Turns a layout that starts with a UTF-16 byte-order mark into UTF-8 in place
+// (the mark becomes the UTF-8 mark) and tells which form it had; any other
+// file is left as it is (bytes). False when UTF-16 text does not decode (an
+// odd byte count or an unpaired surrogate).
+bool decode_layout(std::string& contents, Text_encoding& encoding);
+
+// Appends `utf8` to `out` in `encoding`. An incomplete UTF-8 sequence at the
+// end is kept in `carry` (and taken first next time), since text may be handed
+// over in pieces cut anywhere; `last` says no more pieces follow. A byte that
+// is not part of valid UTF-8 becomes U+FFFD in UTF-16.
+void encode_text(Text_encoding encoding, std::string_view utf8, std::string& carry, bool last,
+                 std::string& out);
 
 }  // namespace quarvel

@@ -25,18 +25,20 @@ void write_layout(Tidy_writer& writer, std::string_view text, const Scan_results
 }
 
 std::string generate_output(std::string_view text, const Scan_results& results,
-                            const Run_settings& settings, std::string_view preamble) {
-    Tidy_writer writer = start_tidy_writer(nullptr, preamble);
+                            const Run_settings& settings, std::string_view preamble,
+                            Text_encoding encoding) {
+    Tidy_writer writer = start_tidy_writer(nullptr, preamble, encoding);
     write_layout(writer, text, results, settings);
     finish_tidy_writer(writer);
     return std::move(writer.buffer);
 }
 
 bool write_output_file(std::string_view text, const Scan_results& results,
-                       const Run_settings& settings, std::string_view preamble) {
+                       const Run_settings& settings, std::string_view preamble,
+                       Text_encoding encoding) {
     Output_file file;
     if (!open_output(settings.output_path, file)) return false;
-    Tidy_writer writer = start_tidy_writer(&file, preamble);
+    Tidy_writer writer = start_tidy_writer(&file, preamble, encoding);
     write_layout(writer, text, results, settings);
     if (!finish_tidy_writer(writer)) {
         discard_output(file);

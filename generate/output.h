@@ -16,14 +16,17 @@ namespace quarvel {
 void write_layout(Tidy_writer& writer, std::string_view text, const Scan_results& results,
                   const Run_settings& settings);
 
-// The whole output in memory, `preamble` first: what the output file holds.
+// The whole output in memory, `preamble` first, in `encoding`: what the
+// output file holds.
 std::string generate_output(std::string_view text, const Scan_results& results,
-                            const Run_settings& settings, std::string_view preamble = {});
+                            const Run_settings& settings, std::string_view preamble = {},
+                            Text_encoding encoding = Text_encoding::bytes);
 
 // Writes the output file: a temporary file beside it, renamed over it once
 // complete and on disk. Returns false, leaving any old output untouched and
 // no temporary file behind, when any step fails.
 bool write_output_file(std::string_view text, const Scan_results& results,
-                       const Run_settings& settings, std::string_view preamble = {});
+                       const Run_settings& settings, std::string_view preamble = {},
+                       Text_encoding encoding = Text_encoding::bytes);
 
 }  // namespace quarvel

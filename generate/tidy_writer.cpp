@@ -3,17 +3,31 @@
 namespace quarvel {
 namespace {
 
-void flush_buffer(Tidy_writer& writer) {
+// Hands `bytes` to the file, encoded as the writer's encoding asks.
+void send(Tidy_writer& writer, std::string_view bytes, bool last = false) {
+    if (writer.failed) return;
+    if (writer.encoding == Text_encoding::bytes) {
+        if (!write_output(*writer.file, bytes)) writer.failed = true;
+        return;
+    }
+    writer.encoded.clear();
+    encode_text(writer.encoding, bytes, writer.carry, last, writer.encoded);
+    if (!write_output(*writer.file, writer.encoded)) writer.failed = true;
+}
+
+void flush_buffer(Tidy_writer& writer, bool last = false) {
     if (writer.file == nullptr) return;
-    if (!writer.failed && !write_output(*writer.file, writer.buffer)) writer.failed = true;
+    send(writer, writer.buffer, last);
     writer.buffer.clear();
 }
 
 }  // namespace
 
-Tidy_writer start_tidy_writer(Output_file* file, std::string_view preamble) {
+Tidy_writer start_tidy_writer(Output_file* file, std::string_view preamble,
+                              Text_encoding encoding) {
     Tidy_writer writer;
     writer.file = file;
+    writer.encoding = encoding;
     if (file != nullptr) writer.buffer.reserve(tidy_flush_size + 4096);
     writer.buffer.append(preamble);
     return writer;
@@ -24,7 +38,7 @@ void write_line(Tidy_writer& writer, std::string_view line) {
     if (writer.file != nullptr && line.size() >= tidy_flush_size) {
         // A huge line goes straight out rather than doubling in the buffer.
         flush_buffer(writer);
-        if (!writer.failed && !write_output(*writer.file, line)) writer.failed = true;
+        send(writer, line);
     } else {
         writer.buffer.append(line);
     }
@@ -35,7 +49,12 @@ void write_line(Tidy_writer& writer, std::string_view line) {
 bool finish_tidy_writer(Tidy_writer& writer) {
     // Read back, the file would end with one more empty line: pass it too.
     write_line(writer, {});
-    flush_buffer(writer);
+    if (writer.file == nullptr && writer.encoding != Text_encoding::bytes) {
+        std::string encoded;
+        encode_text(writer.encoding, writer.buffer, writer.carry, true, encoded);
+        writer.buffer = std::move(encoded);
+    }
+    flush_buffer(writer, true);
     return !writer.failed;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/encoding.h"
 #include "config/line_rules.h"
 #include "platform/files.h"
 
@@ -15,6 +16,9 @@ struct Tidy_writer {
     Blank_filter filter = collapse_and_trim();
     Output_file* file = nullptr;   // null: everything stays in `buffer`
     bool failed = false;           // a write to the file failed
+    Text_encoding encoding = Text_encoding::bytes;  // what the UTF-8 text becomes on the way out
+    std::string carry;             // an incomplete UTF-8 sequence left over by the last flush
+    std::string encoded;           // room for the encoded bytes of one flush
 };
 
 // How many buffered bytes make a write to the file.
@@ -22,7 +26,10 @@ constexpr std::size_t tidy_flush_size = std::size_t{1} << 20;
 
 // Starts a writer that sends its bytes to `file`, or keeps them in memory when
 // `file` is null. `preamble` (a byte-order mark) is written first, untidied.
-Tidy_writer start_tidy_writer(Output_file* file, std::string_view preamble = {});
+// With a UTF-16 `encoding` the text (preamble included) is encoded as it goes
+// out; in memory, when the writer is finished.
+Tidy_writer start_tidy_writer(Output_file* file, std::string_view preamble = {},
+                              Text_encoding encoding = Text_encoding::bytes);
 
 // Passes one line (without its line end) through the tidy pass.
 void write_line(Tidy_writer& writer, std::string_view line);

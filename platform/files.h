@@ -3,14 +3,25 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarvel {
 
 // Process set-up before any file work (for example, a file-size limit must
 // make writes fail rather than kill the process).
 void prepare_process();
+
+// Where the console report goes: standard output, in UTF-8. On a Windows
+// console the text is shown through the wide console API, so that any
+// character reads right whatever the console's code page.
+std::ostream& console_output();
+
+// The command-line arguments after the program name, as UTF-8 (on Windows
+// taken from the wide command line, so any character survives).
+std::vector<std::string> program_arguments(int argc, char** argv);
 
 // Whether the file status query succeeds for `path` (a folder counts).
 bool path_exists(const std::string& path);

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <random>
 
 #include "platform/files.h"
@@ -69,6 +70,12 @@ mode_t new_file_mode() {
 }  // namespace
 
 void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
+
+std::ostream& console_output() { return std::cout; }
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
 
 bool path_exists(const std::string& path) {
     struct stat st {};

@@ -16,7 +16,7 @@ namespace {
 
 std::vector<std::string> case_names() {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(QUARVEL_CASES_DIR))
+    for (const auto& entry : fs::directory_iterator(QUARVEL_CASES_PATH))
         if (entry.is_directory()) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
@@ -34,10 +34,22 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
+// The console's line ends are the platform's own (CR LF on Windows): compare
+// the text with "\n" line ends there.
+std::string console_text(std::string text) {
+#ifdef _WIN32
+    std::string lf;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    text = lf;
+#endif
+    return text;
+}
+
 class Golden : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, Run) {
-    const fs::path folder = fs::path(QUARVEL_CASES_DIR) / GetParam();
+    const fs::path folder = fs::path(QUARVEL_CASES_PATH) / GetParam();
     test::Scratch_dir run_dir;
     if (fs::exists(folder / "files"))
         for (const auto& entry : fs::directory_iterator(folder / "files"))
@@ -46,7 +58,7 @@ TEST_P(Golden, Run) {
     const std::vector<std::string> args = split_lines(test::read_bytes((folder / "args").string()));
     const test::Run_result result = test::run_program(args, run_dir.path);
 
-    EXPECT_EQ(result.console, test::read_bytes((folder / "console").string()));
+    EXPECT_EQ(console_text(result.console), test::read_bytes((folder / "console").string()));
     EXPECT_EQ(std::to_string(result.status) + "\n", test::read_bytes((folder / "status").string()));
 
     std::vector<std::string> expected_names;

@@ -11,7 +11,12 @@
 
 #include "app/run.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -27,7 +32,7 @@ Scratch_dir::Scratch_dir() {
             fs::temp_directory_path() / ("quarvel-test-" + std::to_string(device()));
         std::error_code error;
         if (fs::create_directory(candidate, error)) {
-            path = candidate.generic_string();
+            path = candidate.generic_u8string();
             return;
         }
     }
@@ -44,26 +49,28 @@ Scratch_dir::~Scratch_dir() {
     fs::remove_all(path, error);
 }
 
+// Paths are UTF-8 in the tests as in the tool (on Windows the narrow file
+// functions would take them in the ANSI code page).
 std::string read_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void write_bytes(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(fs::u8path(path), std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 bool file_exists(const std::string& path) {
     std::error_code error;
-    return fs::exists(fs::symlink_status(path, error));
+    return fs::exists(fs::symlink_status(fs::u8path(path), error));
 }
 
 std::vector<std::string> list_dir(const std::string& path) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename().generic_string());
+    for (const auto& entry : fs::directory_iterator(fs::u8path(path))) names.push_back(entry.path().filename().generic_u8string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -87,6 +94,73 @@ Run_result run_in_process(const std::vector<std::string>& args) {
 
 namespace {
 
+std::string console_file_name() {
+    return (fs::temp_directory_path() / ("quarvel-console-" + std::to_string(std::random_device{}()))).generic_u8string();
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+// Quotes one argument so that the C runtime's (and CommandLineToArgvW's)
+// parsing gives it back unchanged: backslashes count only before a quote.
+std::wstring windows_quote(const std::wstring& arg) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') quoted.append(backslashes * 2 + 1, L'\\');
+        else quoted.append(backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L"\"";
+}
+
+}  // namespace
+
+// Windows: no user switch is needed, the read-only attribute binds every
+// user; the child gets the console file as its standard output.
+Run_result run_program(const std::vector<std::string>& args, const std::string& cwd, Run_as) {
+    const std::string console_file = console_file_name();
+    const std::wstring exe = fs::path(QUARVEL_EXE_PATH).make_preferred().wstring();
+    std::vector<std::wstring> quoted{windows_quote(exe)};
+    for (const std::string& arg : args) quoted.push_back(windows_quote(fs::u8path(arg).wstring()));
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& arg : quoted) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+
+    std::fflush(stdout);
+    const int file = _wopen(fs::u8path(console_file).wstring().c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                            _S_IREAD | _S_IWRITE);
+    if (file < 0) throw std::runtime_error("cannot make " + console_file);
+    const int saved_stdout = _dup(1);
+    _dup2(file, 1);
+    _close(file);
+    const fs::path here = fs::current_path();
+    fs::current_path(fs::u8path(cwd));
+    const intptr_t status = _wspawnv(_P_WAIT, exe.c_str(), argv.data());
+    fs::current_path(here);
+    _dup2(saved_stdout, 1);
+    _close(saved_stdout);
+
+    Run_result result;
+    result.status = static_cast<int>(status);
+    result.console = read_bytes(console_file);
+    fs::remove(fs::u8path(console_file));
+    return result;
+}
+
+#else
+
+namespace {
+
 std::string shell_quote(const std::string& arg) {
     std::string quoted = "'";
     for (char c : arg) {
@@ -99,8 +173,8 @@ std::string shell_quote(const std::string& arg) {
 }  // namespace
 
 Run_result run_program(const std::vector<std::string>& args, const std::string& cwd, Run_as who) {
-    const std::string console_file = (fs::temp_directory_path() / ("quarvel-console-" + std::to_string(std::random_device{}()))).generic_string();
-    std::string exe = QUARVEL_EXE;
+    const std::string console_file = console_file_name();
+    std::string exe = QUARVEL_EXE_PATH;
     std::string command = "cd " + shell_quote(cwd) + " && ";
     static Scratch_dir public_copy;  // the build folder may be closed to other users
     if (who == Run_as::unprivileged && ::geteuid() == 0) {
@@ -120,5 +194,7 @@ Run_result run_program(const std::vector<std::string>& args, const std::string& 
     std::remove(console_file.c_str());
     return result;
 }
+
+#endif
 
 }  // namespace quarvel::test

@@ -4,6 +4,14 @@
 #include <string>
 #include <vector>
 
+// The build's paths as the test program sees them (a cross-built test running
+// under Wine reaches this machine's files through a drive letter).
+#ifndef QUARVEL_HOST_DRIVE
+#define QUARVEL_HOST_DRIVE ""
+#endif
+#define QUARVEL_CASES_PATH QUARVEL_HOST_DRIVE QUARVEL_CASES_DIR
+#define QUARVEL_EXE_PATH QUARVEL_HOST_DRIVE QUARVEL_EXE
+
 namespace quarvel::test {
 
 // A fresh folder under the system's temporary folder, removed with its

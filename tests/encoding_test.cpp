@@ -1,0 +1,167 @@
+#include "config/encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "generate/tidy_writer.h"
+#include "test_support.h"
+
+namespace quarvel {
+namespace {
+
+const std::string mark = "\xEF\xBB\xBF";
+
+TEST(DecodeLayout, Utf16FilesBecomeUtf8AndOthersStayAsTheyAre) {
+    using E = Text_encoding;
+    const struct {
+        std::string file;
+        E encoding;
+        std::string text;
+    } cases[] = {
+        {"[Meter 1]\r\n", E::bytes, "[Meter 1]\r\n"},
+        {"\xFF", E::bytes, "\xFF"},
+        {"\xEF\xBB\xBF[Meter 0]", E::bytes, "\xEF\xBB\xBF[Meter 0]"},
+        {"\xFE\xFE\x41\x00", E::bytes, "\xFE\xFE\x41\x00"},
+        {std::string("\xFF\xFE", 2), E::utf16_le, mark},
+        {std::string("\xFE\xFF", 2), E::utf16_be, mark},
+        {std::string("\xFF\xFE" "A\0\r\0\n\0", 8), E::utf16_le, mark + "A\r\n"},
+        {std::string("\xFE\xFF\0A\0\r\0\n", 8), E::utf16_be, mark + "A\r\n"},
+        // U+00E4, U+8A08 and U+1F600 (a surrogate pair); a NUL stays a character.
+        {std::string("\xFF\xFE\xE4\x00\x08\x8A\x3D\xD8\x00\xDE\x00\x00", 12), E::utf16_le,
+         mark + std::string("\xC3\xA4\xE8\xA8\x88\xF0\x9F\x98\x80\0", 10)},
+        {std::string("\xFE\xFF\x00\xE4\x8A\x08\xD8\x3D\xDE\x00", 10), E::utf16_be,
+         mark + "\xC3\xA4\xE8\xA8\x88\xF0\x9F\x98\x80"},
+        // A second mark inside the text is an ordinary character.
+        {std::string("\xFF\xFE\xFF\xFE", 4), E::utf16_le, mark + mark},
+    };
+    for (const auto& c : cases) {
+        std::string contents = c.file;
+        Text_encoding encoding = Text_encoding::utf16_be;
+        ASSERT_TRUE(decode_layout(contents, encoding)) << testing::PrintToString(c.file);
+        EXPECT_EQ(encoding, c.encoding) << testing::PrintToString(c.file);
+        EXPECT_EQ(contents, c.text) << testing::PrintToString(c.file);
+    }
+}
+
+TEST(DecodeLayout, BrokenUtf16IsRefused) {
+    const std::string broken[] = {
+        std::string("\xFF\xFE" "A", 3),                   // odd byte count
+        std::string("\xFE\xFF\0A\0", 5),                 // odd byte count
+        std::string("\xFF\xFE\x3D\xD8", 4),              // high surrogate at the end
+        std::string("\xFF\xFE\x3D\xD8" "A\0", 6),        // high surrogate, then no low one
+        std::string("\xFF\xFE\x3D\xD8\x3D\xD8\x00\xDE", 8),  // two highs in a row
+        std::string("\xFF\xFE\x00\xDE", 4),              // low surrogate alone
+        std::string("\xFE\xFF\xDC\x00", 4),              // low surrogate alone, big endian
+    };
+    for (const std::string& file : broken) {
+        std::string contents = file;
+        Text_encoding encoding = Text_encoding::bytes;
+        EXPECT_FALSE(decode_layout(contents, encoding)) << testing::PrintToString(file);
+    }
+}
+
+std::string encode_whole(Text_encoding encoding, const std::string& utf8) {
+    std::string carry;
+    std::string out;
+    encode_text(encoding, utf8, carry, true, out);
+    EXPECT_EQ(carry, "");
+    return out;
+}
+
+TEST(EncodeText, WritesUtf16InTheFilesByteOrder) {
+    using E = Text_encoding;
+    const struct {
+        E encoding;
+        std::string utf8;
+        std::string bytes;
+    } cases[] = {
+        {E::utf16_le, mark + "\xC3\xA4\r\n", std::string("\xFF\xFE\xE4\0\r\0\n\0", 8)},
+        {E::utf16_be, mark + "\xC3\xA4\r\n", std::string("\xFE\xFF\0\xE4\0\r\0\n", 8)},
+        {E::utf16_le, "\xF0\x9F\x98\x80", std::string("\x3D\xD8\x00\xDE", 4)},
+        {E::utf16_be, "\xF0\x9F\x98\x80", std::string("\xD8\x3D\xDE\x00", 4)},
+        {E::utf16_le, std::string("\0", 1), std::string("\0\0", 2)},
+        // Bytes that are no UTF-8 (only a fault could bring them here) each
+        // become U+FFFD rather than vanish or break the file.
+        {E::utf16_le, "\x80" "A", std::string("\xFD\xFF" "A\0", 4)},
+        {E::utf16_le, "\xC0\xAF", "\xFD\xFF\xFD\xFF"},                    // overlong
+        {E::utf16_le, "\xED\xA0\x80", "\xFD\xFF\xFD\xFF\xFD\xFF"},        // a surrogate
+        {E::utf16_le, "\xE8\xA8", "\xFD\xFF\xFD\xFF"},                    // cut at the very end
+        {E::bytes, "\xE8\xA8\x80\r\n", "\xE8\xA8\x80\r\n"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(encode_whole(c.encoding, c.utf8), c.bytes) << testing::PrintToString(c.utf8);
+}
+
+TEST(EncodeText, PiecesCutAnywhereGiveTheSameBytesAndDecodeBack) {
+    const std::string pieces[] = {"a", "\r\n", "\xC3\xA4", "\xE8\xA8\x88", "\xF0\x9F\x98\x80", "Name=", "="};
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<std::size_t> pick(0, 6);
+    std::uniform_int_distribution<int> count(0, 30);
+    for (int i = 0; i < 2000; ++i) {
+        std::string utf8 = mark;
+        for (int n = count(rng); n > 0; --n) utf8 += pieces[pick(rng)];
+        for (Text_encoding encoding : {Text_encoding::utf16_le, Text_encoding::utf16_be}) {
+            std::string carry;
+            std::string out;
+            std::size_t pos = 0;
+            while (pos < utf8.size()) {
+                const std::size_t take = std::uniform_int_distribution<std::size_t>(0, 5)(rng);
+                const std::string piece = utf8.substr(pos, take);
+                pos += piece.size();
+                encode_text(encoding, piece, carry, false, out);
+            }
+            encode_text(encoding, {}, carry, true, out);
+            ASSERT_EQ(out, encode_whole(encoding, utf8));
+            Text_encoding found = Text_encoding::bytes;
+            ASSERT_TRUE(decode_layout(out, found));
+            ASSERT_EQ(found, encoding);
+            ASSERT_EQ(out, utf8);
+        }
+    }
+}
+
+// A UTF-16 output whose lines are long enough to make the writer hand its
+// buffer to the file several times, and one line larger than the buffer.
+TEST(TidyWriter, WritesUtf16ToTheFileAcrossFlushes) {
+    const std::string wide_char = "\xE8\xA8\x88";  // U+8A08, 08 8A in UTF-16LE
+    std::vector<std::string> lines = {"[Meter 1]", "", "", "Name=A1"};
+    for (int i = 0; i < 3000; ++i) lines.push_back("Key=" + std::string(100, 'x') + wide_char);
+    std::string huge;
+    for (std::size_t i = 0; i < tidy_flush_size / 2; ++i) huge += wide_char;
+    lines.push_back(huge);
+
+    std::string expected("\xFF\xFE", 2);
+    auto add = [&expected](const std::string& ascii_then_wide) {
+        for (std::size_t i = 0; i < ascii_then_wide.size(); ++i) {
+            if (ascii_then_wide.compare(i, 3, "\xE8\xA8\x88") == 0) {
+                expected += "\x08\x8A";
+                i += 2;
+            } else {
+                expected += ascii_then_wide[i];
+                expected += '\0';
+            }
+        }
+        expected += std::string("\r\0\n\0", 4);
+    };
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        if (i != 2) add(lines[i]);  // two blank lines in a row become one
+    add("");                        // the single blank line at the end
+
+    test::Scratch_dir dir;
+    Output_file file;
+    ASSERT_TRUE(open_output(dir.file("out.ini"), file));
+    Tidy_writer writer = start_tidy_writer(&file, mark, Text_encoding::utf16_le);
+    for (const std::string& line : lines) write_line(writer, line);
+    ASSERT_TRUE(finish_tidy_writer(writer));
+    ASSERT_TRUE(commit_output(file));
+    EXPECT_EQ(test::read_bytes(dir.file("out.ini")), expected);
+
+    Tidy_writer in_memory = start_tidy_writer(nullptr, mark, Text_encoding::utf16_le);
+    for (const std::string& line : lines) write_line(in_memory, line);
+    finish_tidy_writer(in_memory);
+    EXPECT_EQ(in_memory.buffer, expected);
+}
+
+}  // namespace
+}  // namespace quarvel
