@@ -2,18 +2,7 @@
 
 namespace quarvel {
 
-std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used) {
-    // Most values are a few plain digits: up to nine of them always fit.
-    std::size_t digits = 0;
-    std::int32_t small = 0;
-    while (digits < 9 && digits < text.size() && is_digit(text[digits])) {
-        small = small * 10 + (text[digits] - '0');
-        ++digits;
-    }
-    if (digits > 0 && (digits == text.size() || !is_digit(text[digits]))) {
-        if (used != nullptr) *used = digits;
-        return small;
-    }
+std::optional<std::int32_t> scan_int_general(std::string_view text, std::size_t* used) {
     std::size_t i = 0;
     while (i < text.size() && is_scan_space(text[i])) ++i;
     bool negative = false;

@@ -45,16 +45,30 @@ inline bool contains(std::string_view line, std::string_view text) {
 }
 inline bool equals(std::string_view line, std::string_view text) { return line == text; }
 
-// Reads a decimal integer as "%d" does: optional C white space, optional sign,
-// one or more digits. `used` receives the number of bytes taken. No value when
-// there is no digit or the number does not fit in a signed 32-bit integer.
-std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used = nullptr);
-
 // Whether `c` is white space for the C library's scanf in the "C" locale.
 inline bool is_scan_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// scan_int for what the inline part leaves: white space, signs, long numbers.
+std::optional<std::int32_t> scan_int_general(std::string_view text, std::size_t* used);
+
+// Reads a decimal integer as "%d" does: optional C white space, optional sign,
+// one or more digits. `used` receives the number of bytes taken. No value when
+// there is no digit or the number does not fit in a signed 32-bit integer.
+inline std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used = nullptr) {
+    // Inline for the common case, a few plain digits: up to nine always fit.
+    std::size_t digits = 0;
+    std::int32_t value = 0;
+    while (digits < 9 && digits < text.size() && is_digit(text[digits])) {
+        value = value * 10 + (text[digits] - '0');
+        ++digits;
+    }
+    if (digits == 0 || (digits < text.size() && is_digit(text[digits]))) return scan_int_general(text, used);
+    if (used != nullptr) *used = digits;
+    return value;
+}
 
 // A key line taken apart at its first "=": the key before it (empty when the
 // line begins with "=") and everything after it. No value without an "=".
