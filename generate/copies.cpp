@@ -1,6 +1,8 @@
 #include "generate/copies.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "config/line_rules.h"
 #include "generate/advance.h"
@@ -8,21 +10,25 @@
 namespace quarvel {
 namespace {
 
-void append_int(std::string& out, std::int32_t value) {
-    char text[16];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
-}
-
 void set_number(Number_text& text, std::int32_t value) {
     text.size = static_cast<std::size_t>(std::to_chars(text.bytes, text.bytes + sizeof text.bytes, value).ptr - text.bytes);
 }
 
-// As append_float writes it.
 void set_number(Number_text& text, float value) {
-    const auto result = std::to_chars(text.bytes, text.bytes + sizeof text.bytes, value, std::chars_format::general, 6);
-    text.size = static_cast<std::size_t>(result.ptr - text.bytes);
+    text.size = static_cast<std::size_t>(put_float(text.bytes, value) - text.bytes);
 }
+
+// Copies `text` to `out`: most pieces are a few bytes, too few for a call.
+char* put(char* out, std::string_view text) {
+    if (text.size() > 16) {
+        std::memcpy(out, text.data(), text.size());
+        return out + text.size();
+    }
+    for (const char c : text) *out++ = c;
+    return out;
+}
+
+char* put_int(char* out, std::int32_t value) { return std::to_chars(out, out + 16, value).ptr; }
 
 // A line whose number is replaced: `line` up to `cut`, the number, and the
 // line from `resume` on (empty when `resume` is past its end).
@@ -98,43 +104,46 @@ Copy_line plan_parameter(std::string_view line, std::size_t repeat) {
     return plan;
 }
 
-void append_planned(const Copy_line& plan, const Copy_texts& texts, std::string& out) {
+// The most bytes put_planned writes for `plan`.
+std::size_t planned_size_limit(const Copy_line& plan) {
+    return plan.line.size() + float_text_limit * (plan.numbers.size() + 1);
+}
+
+// Writes the planned line as it stands in the copy of `texts` to `out`, which
+// has room for planned_size_limit(plan) bytes; returns the end of what it wrote.
+char* put_planned(const Copy_line& plan, const Copy_texts& texts, char* out) {
     switch (plan.rule) {
     case Copy_rule::verbatim:
-        out.append(plan.line);
-        return;
+        return put(out, plan.line);
     case Copy_rule::meter_number:
-        out.append(plan.line.substr(0, plan.cut));
-        out.append(texts.meter_number.view());
-        out.append(plan.line.substr(plan.resume));
-        return;
+        out = put(out, plan.line.substr(0, plan.cut));
+        out = put(out, texts.meter_number.view());
+        return put(out, plan.line.substr(plan.resume));
     case Copy_rule::name:
-        out.append(plan.line.substr(0, plan.cut));
-        append_int(out, wrap_add(plan.value, texts.step.k));
-        out.append(plan.line.substr(plan.resume));
-        return;
+        out = put(out, plan.line.substr(0, plan.cut));
+        out = put_int(out, wrap_add(plan.value, texts.step.k));
+        return put(out, plan.line.substr(plan.resume));
     case Copy_rule::x_position:
     case Copy_rule::y_position: {
         const std::int32_t offset = plan.rule == Copy_rule::x_position ? texts.step.x_offset : texts.step.y_offset;
-        out.append(plan.line.substr(0, plan.cut));
-        append_int(out, wrap_add(plan.value, offset));
-        return;
+        out = put(out, plan.line.substr(0, plan.cut));
+        return put_int(out, wrap_add(plan.value, offset));
     }
     case Copy_rule::parameter: {
-        out.append(plan.line.substr(0, plan.cut));
+        out = put(out, plan.line.substr(0, plan.cut));
         const float step = static_cast<float>(texts.step.k);
         for (const Value_number& number : plan.numbers) {
-            out.append(number.before);
+            out = put(out, number.before);
             if (number.digit >= 0) {
-                out.append(texts.digits[number.digit].view());
+                out = put(out, texts.digits[number.digit].view());
             } else {
-                append_float(out, static_cast<float>(number.value + step));
+                out = put_float(out, static_cast<float>(number.value + step));
             }
         }
-        out.append(plan.line.substr(plan.resume));
-        return;
+        return put(out, plan.line.substr(plan.resume));
     }
     }
+    return out;
 }
 
 }  // namespace
@@ -191,8 +200,10 @@ void set_copy_texts(Copy_texts& texts, const Copy_step& step, unsigned digits) {
 }
 
 void write_planned_line(const Copy_line& plan, const Copy_texts& texts, std::string& out) {
+    std::string line(planned_size_limit(plan), '\0');
+    line.resize(static_cast<std::size_t>(put_planned(plan, texts, &line[0]) - line.data()));
     for (std::size_t i = 0; i < plan.repeat; ++i) {
-        append_planned(plan, texts, out);
+        out += line;
         out += '\n';
     }
 }
@@ -222,9 +233,11 @@ void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results
     if (settings.copies <= 0) return;
     const std::vector<Copy_line> plan = plan_copies(text, results.target, make_copy_rules(settings, results.target_number));
     const unsigned digits = digits_used(plan);
+    std::size_t longest = 0;
+    for (const Copy_line& planned : plan) longest = std::max(longest, planned_size_limit(planned));
+    std::string line(longest, '\0');  // written in place, never grown
     Copy_step step;
     Copy_texts texts;
-    std::string line;
     for (std::int64_t k = 1; k <= settings.copies; ++k) {
         step.k = static_cast<std::int32_t>(k);
         step.x_offset = wrap_add(step.x_offset, settings.x_shift);
@@ -236,9 +249,9 @@ void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results
                 write_line(writer, planned.line);
                 continue;
             }
-            line.clear();
-            append_planned(planned, texts, line);
-            for (std::size_t i = 0; i < planned.repeat; ++i) write_line(writer, line);
+            const char* end = put_planned(planned, texts, &line[0]);
+            const std::string_view written(line.data(), static_cast<std::size_t>(end - line.data()));
+            for (std::size_t i = 0; i < planned.repeat; ++i) write_line(writer, written);
         }
     }
 }
