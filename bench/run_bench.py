@@ -11,7 +11,8 @@ layouts into a scratch folder (removed afterwards unless --keep), and for every
 workload runs the tool, the durable copy and cp in turn, rotating their order,
 --reps times. Prints medians, the median of the per-round ratios, and peak
 resident memory (from /usr/bin/time), then the memory, growth and per-copy
-figures. With --baseline another build of the tool is timed in the same rounds.
+figures. With --baseline another build of the tool is timed in the same rounds,
+after a check that it writes the same output bytes.
 """
 import argparse
 import os
@@ -96,6 +97,19 @@ def run_workload(spec, tool, baseline, reps, scratch):
     remove(out)
     subprocess.run([tool] + tool_args, check=True, stdout=subprocess.DEVNULL)
     out_size = os.path.getsize(out)
+    if baseline:
+        # The same output, byte for byte, from the other build.
+        other = os.path.join(scratch, "baseline-out.ini")
+        remove(other)
+        subprocess.run([baseline] + tool_args[:1] + [other] + tool_args[2:], check=True, stdout=subprocess.DEVNULL)
+        with open(out, "rb") as a, open(other, "rb") as b:
+            while True:
+                x, y = a.read(1 << 20), b.read(1 << 20)
+                if x != y:
+                    sys.exit("%s: the output differs from the baseline's" % name)
+                if not x:
+                    break
+        remove(other)
     source = os.path.join(scratch, "bar-source.ini")
     remove(source)
     if bar == "output":
