@@ -56,7 +56,7 @@ struct Copy_line {
 
 // A short number formatted once and written many times.
 struct Number_text {
-    char bytes[32];
+    char bytes[32] = {};  // all set, so an eight-byte copy never reads unset bytes
     std::size_t size = 0;
     std::string_view view() const { return {bytes, size}; }
 };
