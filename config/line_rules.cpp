@@ -1,28 +1,8 @@
 #include "config/line_rules.h"
 
-#include <cstring>
-
 namespace quarvel {
 
-std::string_view next_line(std::string_view text, std::size_t& pos) {
-    if (pos >= text.size()) {
-        pos = text.size() + 1;
-        return {};
-    }
-    const char* start = text.data() + pos;
-    const void* lf = std::memchr(start, '\n', text.size() - pos);
-    if (lf == nullptr) {
-        std::string_view line(start, text.size() - pos);
-        pos = text.size() + 1;
-        return line;
-    }
-    std::size_t len = static_cast<const char*>(lf) - start;
-    pos += len + 1;
-    if (len > 0 && start[len - 1] == '\r') --len;
-    return {start, len};
-}
-
-std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used) {
+std::optional<std::int32_t> scan_int_general(std::string_view text, std::size_t* used) {
     std::size_t i = 0;
     while (i < text.size() && is_scan_space(text[i])) ++i;
     bool negative = false;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -13,7 +14,24 @@ namespace quarvel {
 // less one CR directly before that LF. Advances `pos` past the LF. A text that
 // ends with LF yields one more, empty, line at its end; the position after the
 // last line is text.size() + 1. An empty text yields one empty line.
-std::string_view next_line(std::string_view text, std::size_t& pos);
+// Inline: every pass over a layout calls it once per line.
+inline std::string_view next_line(std::string_view text, std::size_t& pos) {
+    if (pos >= text.size()) {
+        pos = text.size() + 1;
+        return {};
+    }
+    const char* start = text.data() + pos;
+    const void* lf = std::memchr(start, '\n', text.size() - pos);
+    if (lf == nullptr) {
+        const std::string_view line(start, text.size() - pos);
+        pos = text.size() + 1;
+        return line;
+    }
+    std::size_t len = static_cast<std::size_t>(static_cast<const char*>(lf) - start);
+    pos += len + 1;
+    if (len > 0 && start[len - 1] == '\r') --len;
+    return {start, len};
+}
 
 // The position `next_line` reports after the last line of `text`.
 inline std::size_t end_of_lines(std::string_view text) { return text.size() + 1; }
@@ -27,16 +45,30 @@ inline bool contains(std::string_view line, std::string_view text) {
 }
 inline bool equals(std::string_view line, std::string_view text) { return line == text; }
 
-// Reads a decimal integer as "%d" does: optional C white space, optional sign,
-// one or more digits. `used` receives the number of bytes taken. No value when
-// there is no digit or the number does not fit in a signed 32-bit integer.
-std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used = nullptr);
-
 // Whether `c` is white space for the C library's scanf in the "C" locale.
 inline bool is_scan_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// scan_int for what the inline part leaves: white space, signs, long numbers.
+std::optional<std::int32_t> scan_int_general(std::string_view text, std::size_t* used);
+
+// Reads a decimal integer as "%d" does: optional C white space, optional sign,
+// one or more digits. `used` receives the number of bytes taken. No value when
+// there is no digit or the number does not fit in a signed 32-bit integer.
+inline std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used = nullptr) {
+    // Inline for the common case, a few plain digits: up to nine always fit.
+    std::size_t digits = 0;
+    std::int32_t value = 0;
+    while (digits < 9 && digits < text.size() && is_digit(text[digits])) {
+        value = value * 10 + (text[digits] - '0');
+        ++digits;
+    }
+    if (digits == 0 || (digits < text.size() && is_digit(text[digits]))) return scan_int_general(text, used);
+    if (used != nullptr) *used = digits;
+    return value;
+}
 
 // A key line taken apart at its first "=": the key before it (empty when the
 // line begins with "=") and everything after it. No value without an "=".

@@ -10,31 +10,38 @@ namespace {
 
 enum class Scan_state { before_target, pending, in_target, after_target, plugin };
 
+// The integer of a position line: `key_size` is the length of its key and
+// "=", which holds the line's first "=", so this is scan_key_int without the
+// search for it.
+std::optional<std::int32_t> position_value(std::string_view line, std::size_t key_size) {
+    return scan_int(line.substr(key_size));
+}
+
 void measure_layout(Layout_box& box, std::string_view line) {
     // Only lines that begin with a position key reach the integer scan.
     if (line.empty()) return;
     const char c = line[0];
     if (c != 'L' && c != 'R' && c != 'T' && c != 'B') return;
     if (begins_with(line, "Left=")) {
-        if (auto v = scan_key_int(line)) box.min_left = std::min(box.min_left, *v);
+        if (auto v = position_value(line, 5)) box.min_left = std::min(box.min_left, *v);
     } else if (begins_with(line, "Right=")) {
-        if (auto v = scan_key_int(line)) box.max_right = std::max(box.max_right, *v);
+        if (auto v = position_value(line, 6)) box.max_right = std::max(box.max_right, *v);
     } else if (begins_with(line, "Top=")) {
-        if (auto v = scan_key_int(line)) box.min_top = std::min(box.min_top, *v);
+        if (auto v = position_value(line, 4)) box.min_top = std::min(box.min_top, *v);
     } else if (begins_with(line, "Bottom=")) {
-        if (auto v = scan_key_int(line)) box.max_bottom = std::max(box.max_bottom, *v);
+        if (auto v = position_value(line, 7)) box.max_bottom = std::max(box.max_bottom, *v);
     }
 }
 
 void measure_target(Scan_results& r, std::string_view line) {
     if (begins_with(line, "Left=")) {
-        if (auto v = scan_key_int(line)) r.target_left = *v;
+        if (auto v = position_value(line, 5)) r.target_left = *v;
     } else if (begins_with(line, "Right=")) {
-        if (auto v = scan_key_int(line)) r.target_width = wrap_sub(*v, r.target_left);
+        if (auto v = position_value(line, 6)) r.target_width = wrap_sub(*v, r.target_left);
     } else if (begins_with(line, "Top=")) {
-        if (auto v = scan_key_int(line)) r.target_top = *v;
+        if (auto v = position_value(line, 4)) r.target_top = *v;
     } else if (begins_with(line, "Bottom=")) {
-        if (auto v = scan_key_int(line)) r.target_height = wrap_sub(*v, r.target_top);
+        if (auto v = position_value(line, 7)) r.target_height = wrap_sub(*v, r.target_top);
     }
 }
 

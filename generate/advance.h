@@ -18,6 +18,13 @@ bool find_value_number(std::string_view text, std::size_t& begin, std::size_t& e
 // notation, 6 significant digits, no trailing zeros, a two-digit exponent.
 void append_float(std::string& out, float value);
 
+// The longest text append_float writes.
+constexpr std::size_t float_text_limit = 32;
+
+// Writes `value` as append_float does to `out`, which has room for
+// float_text_limit bytes, and returns the end of what it wrote.
+char* put_float(char* out, float value);
+
 // Appends the line rewritten for copy `k`: the key, "=", and the value (all
 // text after the first "=") with every value-pattern match advanced by k in
 // single precision.

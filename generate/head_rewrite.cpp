@@ -21,19 +21,23 @@ void write_head_block(Tidy_writer& writer, std::string_view text, const Scan_res
     const Head_sizes sizes = head_sizes(results, settings);
     Blank_filter filter = collapse_filter();
     std::string rewritten;
+    // Lines that pass unchanged are handed on as whole runs, from `run` on.
+    std::size_t run = results.head.begin;
     std::size_t pos = results.head.begin;
     while (pos < results.head.end) {
+        const std::size_t line_start = pos;
         const std::string_view line = next_line(text, pos);
-        if (!keep_line(filter, line)) continue;
-        const bool width = begins_with(line, "Width=");
-        if (width || begins_with(line, "Height=")) {
-            rewritten = width ? "Width=" : "Height=";
-            rewritten += std::to_string(width ? sizes.width : sizes.height);
-            write_line(writer, rewritten);
-        } else {
-            write_line(writer, line);
-        }
+        const bool kept = keep_line(filter, line);
+        const bool width = kept && begins_with(line, "Width=");
+        if (kept && !width && !begins_with(line, "Height=")) continue;
+        write_lines(writer, text, run, line_start);
+        run = pos;
+        if (!kept) continue;
+        rewritten = width ? "Width=" : "Height=";
+        rewritten += std::to_string(width ? sizes.width : sizes.height);
+        write_line(writer, rewritten);
     }
+    write_lines(writer, text, run, results.head.end);
 }
 
 }  // namespace quarvel

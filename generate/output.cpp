@@ -9,8 +9,7 @@ namespace quarvel {
 namespace {
 
 void write_block(Tidy_writer& writer, std::string_view text, Text_block block) {
-    std::size_t pos = block.begin;
-    while (pos < block.end) write_line(writer, next_line(text, pos));
+    write_lines(writer, text, block.begin, block.end);
 }
 
 }  // namespace

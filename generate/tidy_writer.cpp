@@ -42,7 +42,34 @@ void write_line(Tidy_writer& writer, std::string_view line) {
     } else {
         writer.buffer.append(line);
     }
-    writer.buffer.append("\r\n", 2);
+    writer.buffer.push_back('\r');  // inline, unlike a second append call
+    writer.buffer.push_back('\n');
+    if (writer.buffer.size() >= tidy_flush_size) flush_buffer(writer);
+}
+
+void write_lines(Tidy_writer& writer, std::string_view text, std::size_t begin, std::size_t end) {
+    // [run, pos) is the pending run of lines whose bytes are already tidy.
+    std::size_t run = begin;
+    std::size_t pos = begin;
+    while (pos < end) {
+        const std::size_t line_start = pos;
+        const std::string_view line = next_line(text, pos);
+        const bool ends_crlf = pos - line_start == line.size() + 2;
+        // A huge line goes through write_line, which sends it straight out.
+        if (ends_crlf && line.size() < tidy_flush_size && keep_line(writer.filter, line)) {
+            if (pos - run < tidy_flush_size) continue;
+            writer.buffer.append(text.substr(run, pos - run));
+            if (writer.buffer.size() >= tidy_flush_size) flush_buffer(writer);
+            run = pos;
+            continue;
+        }
+        writer.buffer.append(text.substr(run, line_start - run));
+        if (!ends_crlf || line.size() >= tidy_flush_size) write_line(writer, line);
+        // Otherwise the filter has dropped the line, and counted it.
+        run = pos;
+    }
+    const std::size_t stop = end <= text.size() ? end : text.size();
+    if (run < stop) writer.buffer.append(text.substr(run, stop - run));
     if (writer.buffer.size() >= tidy_flush_size) flush_buffer(writer);
 }
 

@@ -34,6 +34,11 @@ Tidy_writer start_tidy_writer(Output_file* file, std::string_view preamble = {},
 // Passes one line (without its line end) through the tidy pass.
 void write_line(Tidy_writer& writer, std::string_view line);
 
+// Passes the lines of `text` from position `begin` to `end` (as next_line
+// walks them) through the tidy pass, like write_line on each. Runs of lines
+// that already end with CR LF and pass the filter go out as they stand.
+void write_lines(Tidy_writer& writer, std::string_view text, std::size_t begin, std::size_t end);
+
 // Ends the text with the tidy pass's single empty line and hands all buffered
 // bytes to the file. Returns false when any write failed.
 bool finish_tidy_writer(Tidy_writer& writer);

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <random>
 #include <regex>
 #include <string>
+#include <vector>
 
 namespace quarvel {
 namespace {
@@ -64,6 +66,24 @@ TEST(AdvanceParameter, SumsAreRoundedToSinglePrecision) {
     out.clear();
     append_float(out, 0.00001f);
     EXPECT_EQ(out, "1e-05");
+}
+
+TEST(AdvanceParameter, WholeNumbersAreWrittenAsTheGeneralNotationWritesThem) {
+    // put_float writes whole numbers below a million the integer way; compare
+    // with the general notation itself on both sides of every power of ten.
+    const auto general = [](float value) {
+        char text[64];
+        return std::string(text, std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6).ptr);
+    };
+    std::vector<float> values = {0.0f, -0.0f, 0.5f, 999999.5f, 1e6f, 1e6f + 1, -1.0f, -999999.0f};
+    for (float power = 1; power <= 1e7f; power *= 10) {
+        for (float delta = -3; delta <= 3; ++delta) values.push_back(power + delta);
+    }
+    for (int i = 0; i < 1100000; i += 997) values.push_back(static_cast<float>(i));
+    for (const float value : values) {
+        char text[float_text_limit];
+        EXPECT_EQ(std::string(text, put_float(text, value)), general(value)) << value;
+    }
 }
 
 TEST(AdvanceParameter, MatcherAgreesWithTheRegularExpression) {

@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <random>
 #include <string>
+
+#include "generate/advance.h"
+#include "generate/output.h"
 
 namespace quarvel {
 namespace {
@@ -95,6 +99,56 @@ TEST(CopyRules, HeadersOfAWrappedNumber) {
     EXPECT_EQ(rules.target_headers[0], "[Meter 4294967295]");
     EXPECT_EQ(rewrite("[Meter 4294967295]", rules, {1, 0, 0, 0}), "[Meter 0]\n");
     EXPECT_EQ(rewrite("[Meter -1]", rules, {1, 0, 0, 0}), "[Meter -1]\n");
+}
+
+TEST(CopyRules, ParameterLinesAgreeWithTheAdvancingRule) {
+    // Copies take each parameter value apart once and format lone digits once
+    // per copy; the result must be what the advancing rule writes for the line.
+    const Copy_rules rules = make_copy_rules(settings_for("A", {"K"}), 0);
+    std::mt19937 rng(11);
+    static const char alphabet[] = "0123456789..ab-=e ";
+    std::uniform_int_distribution<int> length(0, 14);
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
+    const std::int32_t ks[] = {1, 2, 9, 10, 99999, 999991, 16777215, 16777217, INT_MAX};
+    for (int i = 0; i < 20000; ++i) {
+        std::string line = "K=";
+        for (int n = length(rng); n > 0; --n) line += alphabet[pick(rng)];
+        for (const std::int32_t k : ks) {
+            std::string expected;
+            advance_parameter_line(line, k, expected);
+            ASSERT_EQ(rewrite(line, rules, {k, 0, 0, 1}), expected + "\n") << line << " k=" << k;
+        }
+    }
+}
+
+TEST(CopyRules, EveryCopyFormatsItsOwnNumbers) {
+    // Lone digits shared by several lines, a fraction, a key given twice, the
+    // name, positions and companions, over three copies: nothing may carry
+    // over from one line or copy to the next.
+    const std::string text =
+        "[Meter 4]\n\n"
+        "Name=Disk 1 free\nLeft=10 px\nTop=5\n\n\n"
+        "A=1 and 2\nB=2.5/9\n[Output 4.1]\nA=\n";
+    Run_settings s = settings_for("Disk 1 free", {"A", "B", "A"});
+    s.copies = 3;
+    s.x_shift = 40;
+    s.y_shift = -5;
+    Scan_results r;
+    r.target = {0, end_of_lines(text)};
+    r.target_number = 4;
+    r.highest_number = 9;
+    Tidy_writer writer = start_tidy_writer(nullptr);
+    write_copies(writer, text, r, s);
+    std::string expected;
+    for (int k = 1; k <= 3; ++k) {
+        const std::string n = std::to_string(9 + k);
+        const std::string a = "A=" + std::to_string(1 + k) + " and " + std::to_string(2 + k) + "\r\n";
+        expected += "[Meter " + n + "]\r\n\r\nName=Disk " + std::to_string(1 + k) + " free\r\n" +
+                    "Left=" + std::to_string(10 + 40 * k) + "\r\nTop=" + std::to_string(5 - 5 * k) +
+                    "\r\n\r\n" + a + a + "B=" + std::to_string(2 + k) + ".5/" + std::to_string(9 + k) +
+                    "\r\n[Output " + n + ".1]\r\nA=\r\nA=\r\n\r\n";  // the block's last, empty line
+    }
+    EXPECT_EQ(writer.buffer, expected);
 }
 
 }  // namespace

@@ -64,6 +64,9 @@ TEST(ScanInt, ReadsLikePercentDWithinRange) {
         {"-2147483648", INT32_MIN}, {"2147483648", std::nullopt},
         {"-2147483649", std::nullopt}, {"99999999999999999999", std::nullopt},
         {"0000000000000000000012", 12}, {"12 34", 12},
+        // Around nine digits, where plain digits stop being read the short way.
+        {"999999999", 999999999}, {"123456789x", 123456789}, {"1234567890", 1234567890},
+        {"0000000007", 7},        {"4294967296", std::nullopt},
     };
     for (const auto& c : cases) EXPECT_EQ(scan_int(c.text), c.value) << c.text;
 }

@@ -46,6 +46,43 @@ TEST(TidyWriter, MatchesWritingReadingBackAndRewriting) {
     }
 }
 
+TEST(TidyWriter, WholeRunsOfLinesMatchLineByLine) {
+    // Texts with CR LF, bare LF, stray CR, blank runs and no final line end,
+    // cut into a block anywhere: write_lines must equal write_line per line,
+    // whatever the filter's state when the block starts.
+    std::mt19937 rng(5);
+    const std::string pieces[] = {"\r\n", "\r\n", "\n", "\r", "a", "bc", "[Meter 1]", "\r\r\n"};
+    std::uniform_int_distribution<int> count(0, 16);
+    std::uniform_int_distribution<std::size_t> pick(0, 7);
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        for (int n = count(rng); n > 0; --n) text += pieces[pick(rng)];
+        // The filter's state as the block starts: fresh, after text, after one blank.
+        const std::vector<std::string> lead = i % 3 == 0 ? std::vector<std::string>{}
+                                              : i % 3 == 1 ? std::vector<std::string>{"x"}
+                                                           : std::vector<std::string>{"x", ""};
+        std::vector<std::size_t> starts;  // line starts, as next_line walks them
+        for (std::size_t pos = 0; pos < end_of_lines(text); next_line(text, pos)) starts.push_back(pos);
+        starts.push_back(end_of_lines(text));
+        std::uniform_int_distribution<std::size_t> cut(0, starts.size() - 1);
+        std::size_t begin = starts[cut(rng)];
+        std::size_t end = starts[cut(rng)];
+        if (begin > end) std::swap(begin, end);
+
+        Tidy_writer expected = start_tidy_writer(nullptr);
+        Tidy_writer actual = start_tidy_writer(nullptr);
+        for (const std::string& line : lead) {
+            write_line(expected, line);
+            write_line(actual, line);
+        }
+        for (std::size_t pos = begin; pos < end;) write_line(expected, next_line(text, pos));
+        write_lines(actual, text, begin, end);
+        write_line(expected, "z");
+        write_line(actual, "z");
+        ASSERT_EQ(actual.buffer, expected.buffer) << i;
+    }
+}
+
 TEST(GenerateOutput, CopiesStandBeforeThePluginPart) {
     const std::string text =
         "[Settings]\nWidth=1\nHeight=1\n\n\n[Meter 0]\nName=T\nLeft=0\nRight=10\n\n[Meter 1]\nName=CPU1\n"
