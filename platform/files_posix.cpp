@@ -27,15 +27,17 @@ std::string folder_of(const std::string& path) {
 }
 
 // Follows symbolic links so that a link to the output keeps being a link and
-// its target is replaced. A dangling link's target is created.
-std::string resolve_links(std::string path) {
+// its target is replaced. A dangling link's target is created. False for a
+// link that cannot be read or a loop of links: renaming over such a path would
+// put a file where a link was.
+bool resolve_links(std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
         std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
         for (;;) {
             const ssize_t n = ::readlink(path.c_str(), &target[0], target.size());
-            if (n < 0) return path;
+            if (n < 0) return false;
             if (static_cast<std::size_t>(n) < target.size()) {
                 target.resize(static_cast<std::size_t>(n));
                 break;
@@ -45,13 +47,23 @@ std::string resolve_links(std::string path) {
         if (!target.empty() && target[0] != '/') target = folder_of(path) + "/" + target;
         path = target;
     }
-    return path;
+    return false;
+}
+
+std::uint64_t system_random() {
+    // The library may have no random source to offer; the clock and the
+    // process id still make the name differ from run to run.
+    try {
+        std::random_device device;
+        return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+    } catch (...) {
+        return 0;
+    }
 }
 
 std::string random_suffix() {
     static std::mt19937_64 engine = [] {
-        std::seed_seq seed{static_cast<std::uint64_t>(std::random_device{}()),
-                           static_cast<std::uint64_t>(std::random_device{}()),
+        std::seed_seq seed{system_random(), system_random(),
                            static_cast<std::uint64_t>(::getpid()),
                            static_cast<std::uint64_t>(
                                std::chrono::steady_clock::now().time_since_epoch().count())};
@@ -78,6 +90,16 @@ void advise_large_pages(std::string& buffer) {
 #endif
 }
 
+bool sync_file(int fd) {
+    for (;;) {
+        if (::fsync(fd) == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+// Room left in a 255-byte file name for ".tmp." and 16 hex digits.
+constexpr std::size_t temp_base_limit = 200;
+
 mode_t new_file_mode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -86,7 +108,12 @@ mode_t new_file_mode() {
 
 }  // namespace
 
-void prepare_process() { std::signal(SIGXFSZ, SIG_IGN); }
+// A file-size limit and a pipe whose reader went away must fail the write
+// (reported as "Can't write file"), not kill the process without a word.
+void prepare_process() {
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+}
 
 std::ostream& console_output() { return std::cout; }
 
@@ -134,7 +161,8 @@ Read_status read_whole_file(const std::string& path, std::string& contents) {
 
 bool open_output(const std::string& path, Output_file& out) {
     out = Output_file{};
-    out.target_path = resolve_links(path);
+    out.target_path = path;
+    if (!resolve_links(out.target_path)) return false;
     mode_t mode = new_file_mode();
     struct stat st {};
     const bool exists = ::stat(out.target_path.c_str(), &st) == 0;
@@ -151,7 +179,8 @@ bool open_output(const std::string& path, Output_file& out) {
         if (::access(out.target_path.c_str(), W_OK) != 0) return false;
         mode = st.st_mode & 07777;
     }
-    const std::string base = out.target_path.substr(out.target_path.rfind('/') + 1);
+    // A long name plus the suffix must still fit the file system's name limit.
+    const std::string base = out.target_path.substr(out.target_path.rfind('/') + 1).substr(0, temp_base_limit);
     const std::string folder = folder_of(out.target_path);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string temp = folder + "/" + base + ".tmp." + random_suffix();
@@ -162,9 +191,10 @@ bool open_output(const std::string& path, Output_file& out) {
         }
         out.handle = fd;
         out.temp_path = std::move(temp);
-        // Modes are best effort: some file systems have none to set.
-        (void)::fchmod(fd, mode);
+        // Modes are best effort: some file systems have none to set. The
+        // owner goes first, as a change of owner clears set-id bits.
         if (exists) (void)::fchown(fd, st.st_uid, st.st_gid);
+        (void)::fchmod(fd, mode);
         return true;
     }
     return false;
@@ -175,10 +205,8 @@ bool write_output(Output_file& out, std::string_view bytes) {
     std::size_t left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(fd_of(out), p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;  // no progress would loop for ever
         p += n;
         left -= static_cast<std::size_t>(n);
     }
@@ -191,7 +219,7 @@ bool commit_output(Output_file& out) {
         out.handle = -1;
         return closed;
     }
-    if (::fsync(fd_of(out)) != 0) {
+    if (!sync_file(fd_of(out))) {
         discard_output(out);
         return false;
     }
@@ -204,7 +232,7 @@ bool commit_output(Output_file& out) {
     out.temp_path.clear();
     const int dir = ::open(folder_of(out.target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
-        (void)::fsync(dir);
+        (void)sync_file(dir);
         ::close(dir);
     }
     return true;
