@@ -85,8 +85,8 @@ def machine_text():
         cpu or platform.processor(), os.cpu_count() or 0, platform.release(), fs[-1] if fs else "?", load)
 
 
-def run_workload(spec, tool, baseline, reps, scratch):
-    name, kind, size, meter, copies, rest, bar = spec
+def run_workload(workload, tool, baseline, reps, scratch):
+    name, kind, size, meter, copies, rest, bar = workload
     layout = os.path.join(scratch, "in-%s-%s.ini" % (kind, size))
     if not os.path.exists(layout):
         args = [sys.executable, os.path.join(HERE, "make_layout.py"), kind]
@@ -172,9 +172,9 @@ def main():
         print("Rounds: %d per workload, order rotated; times are medians, ratios the median of "
               "the per-round ratios.\n" % opts.reps)
         results = []
-        for spec in chosen:
-            results.append(run_workload(spec, tool, baseline, opts.reps, scratch))
-            print("  done: %s" % spec[0], file=sys.stderr)
+        for workload in chosen:
+            results.append(run_workload(workload, tool, baseline, opts.reps, scratch))
+            print("  done: %s" % workload[0], file=sys.stderr)
         report(results, baseline is not None)
     finally:
         os.chdir(REPO)
