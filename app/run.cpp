@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <new>
+
 #include "app/arguments.h"
 #include "app/report.h"
 #include "config/encoding.h"
@@ -14,18 +16,20 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
     if (!settings) return 1;
 
     std::string contents;
-    switch (read_whole_file(settings->input_path, contents)) {
-    case Read_status::ok:
-        break;
-    case Read_status::cannot_open:
+    Text_encoding encoding = Text_encoding::bytes;
+    Read_status status = Read_status::read_error;
+    try {
+        status = read_whole_file(settings->input_path, contents);
+        if (status == Read_status::ok && !decode_layout(contents, encoding)) status = Read_status::read_error;
+    } catch (const std::bad_alloc&) {
+        // An input too large to hold (an endless device, say) cannot be read.
+        status = Read_status::read_error;
+    }
+    if (status == Read_status::cannot_open) {
         report_error(console, "Can't open file: " + settings->input_path);
         return 1;
-    case Read_status::read_error:
-        report_error(console, "Can't read file: " + settings->input_path);
-        return 1;
     }
-    Text_encoding encoding = Text_encoding::bytes;
-    if (!decode_layout(contents, encoding)) {
+    if (status == Read_status::read_error) {
         report_error(console, "Can't read file: " + settings->input_path);
         return 1;
     }

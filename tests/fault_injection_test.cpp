@@ -63,6 +63,7 @@ unsigned mode_of(const std::string& path) {
 
 struct Child_options {
     rlim_t file_size_limit = RLIM_INFINITY;
+    rlim_t address_space_limit = RLIM_INFINITY;
     int stdout_fd = -1;  // when set, the child's standard output
 };
 
@@ -87,6 +88,8 @@ test::Run_result run_child(const std::vector<std::string>& args, const std::stri
         if (out < 0 || ::dup2(out, 1) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
         const rlimit limit{options.file_size_limit, options.file_size_limit};
         if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
+        const rlimit memory{options.address_space_limit, options.address_space_limit};
+        if (::setrlimit(RLIMIT_AS, &memory) != 0) ::_exit(125);
         ::execv(argv[0], argv.data());
         ::_exit(126);
     }
@@ -286,6 +289,28 @@ TEST(FaultInjection, InputFolderIsCantOpen) {
     EXPECT_EQ(result.console,
               "In: in.ini\nOut: out.ini\nMeter name: A1\nCopies: 1\nXshift: 4\nYshift: 0\nERROR: Can't open file: in.ini\n");
     EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini"}));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define QUARVEL_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QUARVEL_UNDER_ASAN 1
+#endif
+#endif
+
+TEST(FaultInjection, EndlessInputIsCantReadNotACrash) {
+#ifdef QUARVEL_UNDER_ASAN
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit this case sets";
+#endif
+    test::Scratch_dir dir;
+    Child_options options;
+    options.address_space_limit = rlim_t{512} << 20;
+    const test::Run_result result = run_child({"/dev/zero", "out.ini", "A1", "1", "4", "0"}, dir.path, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.console, "In: /dev/zero\nOut: out.ini\nMeter name: A1\nCopies: 1\nXshift: 4\nYshift: 0\n"
+                              "ERROR: Can't read file: /dev/zero\n");
+    EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{});
 }
 
 // ---- Outputs that are replaced in place of something special.
