@@ -100,6 +100,23 @@ bool sync_file(int fd) {
 // Room left in a 255-byte file name for ".tmp." and 16 hex digits.
 constexpr std::size_t temp_base_limit = 200;
 
+// The temporary file that an interrupted run must not leave behind: set while
+// one exists, read by the signal handler below.
+std::string interrupted_temp;
+volatile std::sig_atomic_t temp_exists = 0;
+
+void remove_temp_and_stop(int signal_number) {
+    if (temp_exists) ::unlink(interrupted_temp.c_str());
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+void track_temp(const std::string& path) {
+    temp_exists = 0;
+    interrupted_temp = path;
+    temp_exists = 1;
+}
+
 mode_t new_file_mode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -111,6 +128,13 @@ mode_t new_file_mode() {
 // A file-size limit and a pipe whose reader went away must fail the write
 // (reported as "Can't write file"), not kill the process without a word.
 void prepare_process() {
+    // Ctrl-C, a closed terminal or a kill end the run without a stray
+    // temporary file; signals the caller chose to ignore stay ignored.
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction current {};
+        if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            std::signal(signal_number, remove_temp_and_stop);
+    }
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -191,6 +215,7 @@ bool open_output(const std::string& path, Output_file& out) {
         }
         out.handle = fd;
         out.temp_path = std::move(temp);
+        track_temp(out.temp_path);
         // Modes are best effort: some file systems have none to set. The
         // owner goes first, as a change of owner clears set-id bits.
         if (exists) (void)::fchown(fd, st.st_uid, st.st_gid);
@@ -229,6 +254,7 @@ bool commit_output(Output_file& out) {
         discard_output(out);
         return false;
     }
+    temp_exists = 0;
     out.temp_path.clear();
     const int dir = ::open(folder_of(out.target_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -242,6 +268,7 @@ void discard_output(Output_file& out) {
     if (out.handle >= 0) ::close(fd_of(out));
     out.handle = -1;
     if (!out.temp_path.empty()) ::unlink(out.temp_path.c_str());
+    temp_exists = 0;
     out.temp_path.clear();
 }
 

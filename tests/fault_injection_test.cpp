@@ -313,6 +313,53 @@ TEST(FaultInjection, EndlessInputIsCantReadNotACrash) {
     EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{});
 }
 
+// ---- Interrupted runs: the old output stays, the temporary file goes.
+
+class Interrupted : public ::testing::TestWithParam<int> {};
+
+TEST_P(Interrupted, LeavesTheOldOutputAndNoTemporaryFile) {
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    test::write_bytes(dir.file("out.ini"), "old");
+    std::vector<std::string> argv_text{QUARVEL_EXE, "in.ini", "out.ini", "A1", "2000000000", "4", "0"};
+    std::vector<char*> argv;
+    for (std::string& arg : argv_text) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    ASSERT_GE(null_fd, 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(GetParam(), SIG_DFL);
+        // Should the signal never come, the run stops at 1 GB, not at a full disk.
+        const rlimit limit{rlim_t{1} << 30, rlim_t{1} << 30};
+        if (::dup2(null_fd, 1) < 0 || ::chdir(dir.path.c_str()) != 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(125);
+        ::execv(argv[0], argv.data());
+        ::_exit(126);
+    }
+    ::close(null_fd);
+    // Wait until the copies are being written into the temporary file.
+    bool writing = false;
+    for (int poll = 0; poll < 2000 && !writing; ++poll) {
+        for (const std::string& name : test::list_dir(dir.path)) writing = writing || name.find(".tmp.") != std::string::npos;
+        if (!writing) ::usleep(5000);
+    }
+    ::kill(pid, GetParam());
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
+    EXPECT_TRUE(writing);
+    ASSERT_TRUE(WIFSIGNALED(raw)) << "exit status " << (WIFEXITED(raw) ? WEXITSTATUS(raw) : -1);
+    EXPECT_EQ(WTERMSIG(raw), GetParam());
+    EXPECT_EQ(test::read_bytes(dir.file("out.ini")), "old");
+    EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini", "out.ini"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Interrupted, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) {
+                             return info.param == SIGINT ? std::string("ctrl_c")
+                                    : info.param == SIGTERM ? std::string("terminate") : std::string("hang_up");
+                         });
+
 // ---- Outputs that are replaced in place of something special.
 
 TEST(FaultInjection, LinkChainKeepsEveryLinkAndReplacesTheFinalTarget) {
