@@ -213,6 +213,17 @@ TEST(SafeOutput, DeviceIsWrittenDirectly) {
 namespace quarvel {
 namespace {
 
+#ifdef _WIN32
+// Opens `path` the way a virus scanner does, sharing it with no one; -1 on failure.
+int hold_exclusively(const std::string& path) {
+    int held = -1;
+    if (_wsopen_s(&held, std::filesystem::u8path(path).wstring().c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW,
+                  _S_IREAD) != 0)
+        return -1;
+    return held;
+}
+#endif
+
 // A virus scanner or an indexer holds a fresh file for a moment: the replace
 // waits for it rather than failing the run.
 TEST(SafeOutput, ReplaceWaitsForAProgramBrieflyHoldingTheOutput) {
@@ -222,10 +233,8 @@ TEST(SafeOutput, ReplaceWaitsForAProgramBrieflyHoldingTheOutput) {
     test::Scratch_dir dir;
     const std::string out_path = dir.file("out.ini");
     test::write_bytes(out_path, "old");
-    int held = -1;
-    ASSERT_EQ(_wsopen_s(&held, std::filesystem::u8path(out_path).wstring().c_str(), _O_RDONLY | _O_BINARY,
-                        _SH_DENYRW, _S_IREAD),
-              0);
+    const int held = hold_exclusively(out_path);
+    ASSERT_GE(held, 0);
     std::thread scanner([held] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         _close(held);
@@ -252,10 +261,8 @@ TEST(SafeOutput, OutputHeldForGoodIsAWriteFailureAndLeftAlone) {
     test::Scratch_dir dir;
     const std::string out_path = dir.file("out.ini");
     test::write_bytes(out_path, "old");
-    int held = -1;
-    ASSERT_EQ(_wsopen_s(&held, std::filesystem::u8path(out_path).wstring().c_str(), _O_RDONLY | _O_BINARY,
-                        _SH_DENYRW, _S_IREAD),
-              0);
+    const int held = hold_exclusively(out_path);
+    ASSERT_GE(held, 0);
     const std::string text = "[Meter 1]\nName=A1\n";
     Run_settings settings;
     settings.output_path = out_path;
