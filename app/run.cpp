@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <cerrno>
 #include <new>
 
 #include "app/arguments.h"
@@ -8,35 +9,70 @@
 #include "config/scan.h"
 #include "generate/output.h"
 #include "platform/files.h"
+#include "platform/replace.h"
 
 namespace quarvel {
+namespace {
 
-int run_tool(const std::vector<std::string>& args, std::ostream& console) {
+// A UTF-16 layout is decoded into memory of its own; anything else is read
+// where it lies.
+bool decode_input(Input_file& input, Text_encoding& encoding) {
+    const std::string_view bytes = input.bytes;
+    const bool utf16 = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                             (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+    if (!utf16) return true;
+    if (input.buffer.data() != bytes.data()) input.buffer.assign(bytes);
+    const bool decoded = decode_layout(input.buffer, encoding);
+    input.bytes = input.buffer;
+    return decoded;
+}
+
+int fail(std::ostream& console, std::ostream& errors, const std::string& message,
+         const std::string& path, const std::string& reason) {
+    report_error(console, message + path);
+    console.flush();
+    errors << "quarvel: " << path << ": " << reason << '\n';
+    errors.flush();
+    return 1;
+}
+
+}  // namespace
+
+int run_tool(const std::vector<std::string>& args, std::ostream& console, std::ostream& errors) {
     const std::optional<Run_settings> settings = parse_arguments(args, console);
     if (!settings) return 1;
+    const std::string& in = settings->input_path;
+    const std::string& out = settings->output_path;
 
-    std::string contents;
+    // The lock comes first, so that an output that is also the input is read
+    // under it; a failure to take it is reported once the input is known good.
+    Safe_output output;
+    lock_output(out, output);
+
+    Input_file input;
     Text_encoding encoding = Text_encoding::bytes;
     Read_status status = Read_status::read_error;
+    int error = 0;
     try {
-        status = read_whole_file(settings->input_path, contents);
-        if (status == Read_status::ok && !decode_layout(contents, encoding)) status = Read_status::read_error;
+        status = open_input(in, input, error);
+        if (status == Read_status::ok && !decode_input(input, encoding)) {
+            status = Read_status::read_error;
+            error = 0;
+        }
     } catch (const std::bad_alloc&) {
         // An input too large to hold (an endless device, say) cannot be read.
         status = Read_status::read_error;
+        error = ENOMEM;
     }
-    if (status == Read_status::cannot_open) {
-        report_error(console, "Can't open file: " + settings->input_path);
-        return 1;
-    }
-    if (status == Read_status::read_error) {
-        report_error(console, "Can't read file: " + settings->input_path);
-        return 1;
-    }
-    const Decoded_text input = split_byte_order_mark(contents);
+    if (status == Read_status::cannot_open) return fail(console, errors, "Can't open file: ", in, error_text(error));
+    if (status == Read_status::read_error)
+        return fail(console, errors, "Can't read file: ", in, error != 0 ? error_text(error) : "not valid UTF-16");
+    const Decoded_text text = split_byte_order_mark(input.bytes);
 
-    const Scan_results results = scan_input(input.text, settings->meter_name);
+    const Scan_results results = scan_input(text.text, settings->meter_name);
     if (!results.found) {
+        if (!input_unchanged(input))
+            return fail(console, errors, "Can't read file: ", in, "changed while it was being read");
         report_error(console, "Can't find meter: " + settings->meter_name);
         return 1;
     }
@@ -44,9 +80,14 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
             << "Total meters: " << results.highest_number << "\n\n";
     console.flush();
 
-    if (!write_output_file(input.text, results, *settings, input.preamble, encoding)) {
-        report_error(console, "Can't write file: " + settings->output_path);
-        return 1;
+    const Byte_sink sink = [&output](std::string_view bytes) { return write_output(output, bytes); };
+    const bool written = begin_output(output) &&
+                         write_output_to(sink, text.text, results, *settings, text.preamble, encoding) &&
+                         commit_output(output, input);
+    if (!written) {
+        if (output.failure.kind == Failure::Kind::read)
+            return fail(console, errors, "Can't read file: ", in, output.failure.reason);
+        return fail(console, errors, "Can't write file: ", out, output.failure.reason);
     }
     console << "DONE: " << settings->copies << " copies made.\n\n";
     return 0;

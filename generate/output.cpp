@@ -3,7 +3,6 @@
 #include "config/line_rules.h"
 #include "generate/copies.h"
 #include "generate/head_rewrite.h"
-#include "platform/files.h"
 
 namespace quarvel {
 namespace {
@@ -32,18 +31,12 @@ std::string generate_output(std::string_view text, const Scan_results& results,
     return std::move(writer.buffer);
 }
 
-bool write_output_file(std::string_view text, const Scan_results& results,
-                       const Run_settings& settings, std::string_view preamble,
-                       Text_encoding encoding) {
-    Output_file file;
-    if (!open_output(settings.output_path, file)) return false;
-    Tidy_writer writer = start_tidy_writer(&file, preamble, encoding);
+bool write_output_to(const Byte_sink& sink, std::string_view text, const Scan_results& results,
+                     const Run_settings& settings, std::string_view preamble,
+                     Text_encoding encoding) {
+    Tidy_writer writer = start_tidy_writer(&sink, preamble, encoding);
     write_layout(writer, text, results, settings);
-    if (!finish_tidy_writer(writer)) {
-        discard_output(file);
-        return false;
-    }
-    return commit_output(file);
+    return finish_tidy_writer(writer);
 }
 
 }  // namespace quarvel

@@ -1,5 +1,5 @@
 // Output writing: the blocks and the copies in file order, through the tidy
-// pass, to memory or safely to the output file.
+// pass, to memory or to a sink.
 #pragma once
 
 #include <string>
@@ -22,11 +22,10 @@ std::string generate_output(std::string_view text, const Scan_results& results,
                             const Run_settings& settings, std::string_view preamble = {},
                             Text_encoding encoding = Text_encoding::bytes);
 
-// Writes the output file: a temporary file beside it, renamed over it once
-// complete and on disk. Returns false, leaving any old output untouched and
-// no temporary file behind, when any step fails.
-bool write_output_file(std::string_view text, const Scan_results& results,
-                       const Run_settings& settings, std::string_view preamble = {},
-                       Text_encoding encoding = Text_encoding::bytes);
+// Streams the whole output, `preamble` first, in `encoding`, to `sink`.
+// False when the sink failed.
+bool write_output_to(const Byte_sink& sink, std::string_view text, const Scan_results& results,
+                     const Run_settings& settings, std::string_view preamble = {},
+                     Text_encoding encoding = Text_encoding::bytes);
 
 }  // namespace quarvel

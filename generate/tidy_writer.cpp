@@ -7,35 +7,35 @@ namespace {
 void send(Tidy_writer& writer, std::string_view bytes, bool last = false) {
     if (writer.failed) return;
     if (writer.encoding == Text_encoding::bytes) {
-        if (!write_output(*writer.file, bytes)) writer.failed = true;
+        if (!(*writer.sink)(bytes)) writer.failed = true;
         return;
     }
     writer.encoded.clear();
     encode_text(writer.encoding, bytes, writer.carry, last, writer.encoded);
-    if (!write_output(*writer.file, writer.encoded)) writer.failed = true;
+    if (!(*writer.sink)(writer.encoded)) writer.failed = true;
 }
 
 void flush_buffer(Tidy_writer& writer, bool last = false) {
-    if (writer.file == nullptr) return;
+    if (writer.sink == nullptr) return;
     send(writer, writer.buffer, last);
     writer.buffer.clear();
 }
 
 }  // namespace
 
-Tidy_writer start_tidy_writer(Output_file* file, std::string_view preamble,
+Tidy_writer start_tidy_writer(const Byte_sink* sink, std::string_view preamble,
                               Text_encoding encoding) {
     Tidy_writer writer;
-    writer.file = file;
+    writer.sink = sink;
     writer.encoding = encoding;
-    if (file != nullptr) writer.buffer.reserve(tidy_flush_size + 4096);
+    if (sink != nullptr) writer.buffer.reserve(tidy_flush_size + 4096);
     writer.buffer.append(preamble);
     return writer;
 }
 
 void write_line(Tidy_writer& writer, std::string_view line) {
     if (!keep_line(writer.filter, line)) return;
-    if (writer.file != nullptr && line.size() >= tidy_flush_size) {
+    if (writer.sink != nullptr && line.size() >= tidy_flush_size) {
         // A huge line goes straight out rather than doubling in the buffer.
         flush_buffer(writer);
         send(writer, line);
@@ -76,7 +76,7 @@ void write_lines(Tidy_writer& writer, std::string_view text, std::size_t begin, 
 bool finish_tidy_writer(Tidy_writer& writer) {
     // Read back, the file would end with one more empty line: pass it too.
     write_line(writer, {});
-    if (writer.file == nullptr && writer.encoding != Text_encoding::bytes) {
+    if (writer.sink == nullptr && writer.encoding != Text_encoding::bytes) {
         std::string encoded;
         encode_text(writer.encoding, writer.buffer, writer.carry, true, encoded);
         writer.buffer = std::move(encoded);

@@ -24,7 +24,7 @@ TEST(FaultInjection, PosixOnly) { GTEST_SKIP() << "file-size limits, links, pipe
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/replace.h"
 #include "test_support.h"
 
 namespace quarvel {
@@ -526,24 +526,34 @@ TEST(FaultInjection, ClosedConsoleStillWritesTheOutput) {
 
 TEST(FaultInjection, TemporaryFilesAreFreshAndBesideTheOutput) {
     test::Scratch_dir dir;
-    Output_file first;
-    Output_file second;
-    ASSERT_TRUE(open_output(dir.file("out.ini"), first));
-    ASSERT_TRUE(open_output(dir.file("out.ini"), second));
-    const std::string prefix = dir.file("out.ini.tmp.");
-    for (const Output_file* file : {&first, &second}) {
-        ASSERT_EQ(file->temp_path.substr(0, prefix.size()), prefix);
-        const std::string suffix = file->temp_path.substr(prefix.size());
+    Safe_output first;
+    Safe_output second;
+    for (Safe_output* output : {&first, &second}) {
+        lock_output(dir.file("out.ini"), *output);
+        ASSERT_TRUE(begin_output(*output));
+    }
+    const std::string prefix = "out.ini.tmp.";
+    for (const Safe_output* output : {&first, &second}) {
+        const std::string& name = output->temp_name;
+        ASSERT_EQ(name.substr(0, prefix.size()), prefix);
+        const std::string suffix = name.substr(prefix.size());
         EXPECT_EQ(suffix.size(), 16u);
         EXPECT_EQ(suffix.find_first_not_of("0123456789abcdef"), std::string::npos);
         struct stat st {};
-        ASSERT_EQ(::lstat(file->temp_path.c_str(), &st), 0);
+        ASSERT_EQ(::lstat(dir.file(name).c_str(), &st), 0);
         EXPECT_TRUE(S_ISREG(st.st_mode));
     }
-    EXPECT_NE(first.temp_path, second.temp_path);
+    EXPECT_NE(first.temp_name, second.temp_name);
     EXPECT_EQ(test::list_dir(dir.path).size(), 2u);
-    discard_output(first);
-    discard_output(second);
+}
+
+TEST(FaultInjection, TemporaryFilesGoWithTheRun) {
+    test::Scratch_dir dir;
+    {
+        Safe_output output;
+        lock_output(dir.file("out.ini"), output);
+        ASSERT_TRUE(begin_output(output));
+    }
     EXPECT_TRUE(test::list_dir(dir.path).empty());
 }
 

@@ -245,8 +245,7 @@ TEST(SafeOutput, ReplaceWaitsForAProgramBrieflyHoldingTheOutput) {
     settings.meter_name = "A1";
     settings.copies = 1;
     settings.x_shift = 4;
-    const Scan_results results = scan_input(text, settings.meter_name);
-    const bool written_ok = write_output_file(text, results, settings);
+    const bool written_ok = test::write_output_file(text, settings);
     scanner.join();
     EXPECT_TRUE(written_ok);
     EXPECT_EQ(test::read_bytes(out_path), written);
@@ -268,7 +267,7 @@ TEST(SafeOutput, OutputHeldForGoodIsAWriteFailureAndLeftAlone) {
     settings.output_path = out_path;
     settings.meter_name = "A1";
     settings.copies = 1;
-    const bool written_ok = write_output_file(text, scan_input(text, settings.meter_name), settings);
+    const bool written_ok = test::write_output_file(text, settings);
     _close(held);
     EXPECT_FALSE(written_ok);
     EXPECT_EQ(test::read_bytes(out_path), "old");

@@ -10,6 +10,9 @@
 #include <stdexcept>
 
 #include "app/run.h"
+#include "config/scan.h"
+#include "generate/output.h"
+#include "platform/replace.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -87,9 +90,20 @@ std::string crlf(const std::string& text) {
 Run_result run_in_process(const std::vector<std::string>& args) {
     std::ostringstream console;
     Run_result result;
-    result.status = run_tool(args, console);
+    std::ostringstream errors;
+    result.status = run_tool(args, console, errors);
     result.console = console.str();
     return result;
+}
+
+bool write_output_file(const std::string& text, const Run_settings& settings) {
+    Safe_output output;
+    lock_output(settings.output_path, output);
+    const Input_file nothing_read;
+    const Byte_sink sink = [&output](std::string_view bytes) { return write_output(output, bytes); };
+    return begin_output(output) &&
+           write_output_to(sink, text, scan_input(text, settings.meter_name), settings) &&
+           commit_output(output, nothing_read);
 }
 
 namespace {

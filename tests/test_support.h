@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "config/run_settings.h"
+
 // The build's paths as the test program sees them (a cross-built test running
 // under Wine reaches this machine's files through a drive letter).
 #ifndef QUARVEL_HOST_DRIVE
@@ -41,6 +43,10 @@ struct Run_result {
 
 // Runs the tool in-process on `args` (after the program name).
 Run_result run_in_process(const std::vector<std::string>& args);
+
+// Writes the output of `text` for `settings` through the safe replace, as a
+// run does after its scan. False when the replace failed.
+bool write_output_file(const std::string& text, const Run_settings& settings);
 
 enum class Run_as { self, unprivileged };
 
