@@ -133,7 +133,7 @@ bool write_output(Safe_output& out, std::string_view bytes) {
     return false;
 }
 
-bool commit_output(Safe_output& out, const Input_file& input) {
+bool commit_output(Safe_output& out, Input_file& input) {
     if (out.failure.kind != Failure::Kind::none) return false;
     int error = 0;
     if (out.direct) {
@@ -149,6 +149,7 @@ bool commit_output(Safe_output& out, const Input_file& input) {
         fail(out, Failure::Kind::read, "changed while it was being read");
         return false;
     }
+    close_input(input);
     if (!same_version(state_of(out.place, out.place.name), out.locked)) {
         fail(out, Failure::Kind::write, changed_by_other);
         return false;

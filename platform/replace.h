@@ -56,7 +56,8 @@ bool begin_output(Safe_output& out);
 bool write_output(Safe_output& out, std::string_view bytes);
 
 // Flushes the new file, checks that `input` and the output are as they were
-// read and locked, puts the new file in place and flushes the folder.
-bool commit_output(Safe_output& out, const Input_file& input);
+// read and locked, closes the input (Windows cannot replace a file held
+// open), puts the new file in place and flushes the folder.
+bool commit_output(Safe_output& out, Input_file& input);
 
 }  // namespace quarvel

@@ -99,7 +99,7 @@ Run_result run_in_process(const std::vector<std::string>& args) {
 bool write_output_file(const std::string& text, const Run_settings& settings) {
     Safe_output output;
     lock_output(settings.output_path, output);
-    const Input_file nothing_read;
+    Input_file nothing_read;
     const Byte_sink sink = [&output](std::string_view bytes) { return write_output(output, bytes); };
     return begin_output(output) &&
            write_output_to(sink, text, scan_input(text, settings.meter_name), settings) &&
