@@ -79,8 +79,8 @@ enum class Read_status { ok, cannot_open, read_error };
 // mapping, is read_error. `error` gets the system's code.
 Read_status open_input(const std::string& path, Input_file& input, int& error);
 
-// Whether the input is still the version that was read: same size and times,
-// and not cut short while mapped.
+// Whether the input is still the version that was read: same size and time
+// of last change, and not cut short while mapped.
 bool input_unchanged(const Input_file& input);
 
 

@@ -238,8 +238,9 @@ bool input_unchanged(const Input_file& input) {
     struct stat st {};
     if (::fstat(fd_of(input.handle), &st) != 0) return false;
     const File_state now = state_from(st);
-    return now.size == input.state.size && now.modified == input.state.modified &&
-           now.changed == input.state.changed;
+    // Only what tells of new content: a file renamed over or linked (a new
+    // status time) is still the version that was read.
+    return now.size == input.state.size && now.modified == input.state.modified;
 }
 
 void close_input(Input_file& input) {

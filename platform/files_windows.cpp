@@ -316,8 +316,9 @@ Read_status open_input(const std::string& path, Input_file& input, int& error) {
 bool input_unchanged(const Input_file& input) {
     if (!input.state.regular) return true;  // a pipe or a device has no versions
     const File_state now = state_from(handle_of(input.handle));
-    return now.size == input.state.size && now.modified == input.state.modified &&
-           now.changed == input.state.changed;
+    // Only what tells of new content: a file renamed over or linked (a new
+    // status time) is still the version that was read.
+    return now.size == input.state.size && now.modified == input.state.modified;
 }
 
 void close_input(Input_file& input) {
