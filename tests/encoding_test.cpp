@@ -5,6 +5,8 @@
 #include <random>
 #include <string>
 
+#include "config/scan.h"
+#include "generate/output.h"
 #include "generate/tidy_writer.h"
 #include "test_support.h"
 
@@ -59,6 +61,52 @@ TEST(DecodeLayout, BrokenUtf16IsRefused) {
         std::string contents = file;
         Text_encoding encoding = Text_encoding::bytes;
         EXPECT_FALSE(decode_layout(contents, encoding)) << testing::PrintToString(file);
+    }
+}
+
+// UTF-16 written straight from code points: the oracle for the round trip.
+std::string utf16_of(const std::u32string& text, bool big_endian) {
+    std::string out;
+    const auto unit = [&](char32_t u) {
+        const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xFF);
+        out += big_endian ? high : low;
+        out += big_endian ? low : high;
+    };
+    unit(0xFEFF);
+    for (const char32_t c : text) {
+        if (c < 0x10000) {
+            unit(c);
+        } else {
+            unit(0xD800 + ((c - 0x10000) >> 10));
+            unit(0xDC00 + ((c - 0x10000) & 0x3FF));
+        }
+    }
+    return out;
+}
+
+// Each boundary of the UTF-8 forms, through decode, the copy rules and the
+// encoding back, in both byte orders: the target and every copy keep them.
+TEST(EncodeText, BoundaryCodePointsComeBackInTargetAndCopies) {
+    const std::u32string boundaries[] = {U"\x7F", U"\x80", U"\x7FF", U"\x800", U"\xFFFF", U"\x10000"};
+    const auto meter = [&](const std::u32string& number) {
+        std::u32string text = U"[Meter " + number + U"]\r\nName=A" + number + U"\r\n";
+        for (const std::u32string& c : boundaries) text += U"Label=" + c + U"x\r\n";
+        return text;
+    };
+    for (const bool big_endian : {false, true}) {
+        for (const int copies : {0, 1}) {
+            std::string contents = utf16_of(meter(U"1"), big_endian);
+            Text_encoding encoding = Text_encoding::bytes;
+            ASSERT_TRUE(decode_layout(contents, encoding));
+            const Decoded_text input = split_byte_order_mark(contents);
+            Run_settings settings;
+            settings.meter_name = "A1";
+            settings.copies = copies;
+            const std::string written = generate_output(input.text, scan_input(input.text, "A1"), settings,
+                                                        input.preamble, encoding);
+            const std::u32string expected = meter(U"1") + (copies == 1 ? U"\r\n" + meter(U"2") : U"") + U"\r\n";
+            EXPECT_EQ(written, utf16_of(expected, big_endian)) << "big endian " << big_endian << ", copies " << copies;
+        }
     }
 }
 

@@ -381,6 +381,29 @@ TEST(FaultInjection, LinkChainKeepsEveryLinkAndReplacesTheFinalTarget) {
     EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"first.ini", "in.ini", "real", "second.ini"}));
 }
 
+// A relative link target is found beside the link, not in the run's folder;
+// a chain as long as the system follows (40 links) is followed to its end.
+TEST(FaultInjection, LinksAreFollowedAsTheSystemFollowsThem) {
+    for (const int links : {1, 40}) {
+        test::Scratch_dir dir;
+        test::write_bytes(dir.file("in.ini"), layout);
+        fs::create_directory(dir.file("sub"));
+        test::write_bytes(dir.file("sub/target.ini"), "old");
+        std::string next = "target.ini";
+        for (int i = links; i > 0; --i) {
+            const std::string name = "link" + std::to_string(i) + ".ini";
+            fs::create_symlink(next, dir.file("sub/" + name));
+            next = name;
+        }
+        const test::Run_result result = run_child(copy_a1("in.ini", "sub/" + next), dir.path);
+        EXPECT_EQ(result.status, 0) << links;
+        EXPECT_EQ(test::read_bytes(dir.file("sub/target.ini")), written) << links;
+        EXPECT_TRUE(fs::is_symlink(dir.file("sub/link1.ini"))) << links;
+        EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini", "sub"})) << links;
+        EXPECT_EQ(test::list_dir(dir.file("sub")).size(), static_cast<std::size_t>(links) + 1) << links;
+    }
+}
+
 TEST(FaultInjection, DanglingLinkGetsItsTargetCreated) {
     test::Scratch_dir dir;
     test::write_bytes(dir.file("in.ini"), layout);
@@ -447,16 +470,25 @@ TEST(FaultInjection, UnusualModeUnderADiskLimitKeepsContentAndMode) {
     EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini"}));
 }
 
-TEST(FaultInjection, LongOutputNameStillGetsATemporaryFile) {
-    // 254 bytes: a valid name, too long to take a suffix as it is.
-    test::Scratch_dir dir;
-    test::write_bytes(dir.file("in.ini"), layout);
-    const std::string out = std::string(250, 'n') + ".ini";
-    const test::Run_result result = run_child(copy_a1("in.ini", out), dir.path);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.console, done(out));
-    EXPECT_EQ(test::read_bytes(dir.file(out)), written);
-    EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini", out}));
+TEST(FaultInjection, TemporaryFileFitsWhereverTheOutputFits) {
+    std::string near_the_path_limit;
+    for (int i = 0; i < 2040; ++i) near_the_path_limit += "./";
+    const struct {
+        std::string given;  // the output argument
+        std::string name;   // the file it names
+    } cases[] = {
+        {std::string(251, 'n') + ".ini", std::string(251, 'n') + ".ini"},  // the longest name there is
+        {near_the_path_limit + "out.ini", "out.ini"},  // a path a few bytes under the limit
+    };
+    for (const auto& c : cases) {
+        test::Scratch_dir dir;
+        test::write_bytes(dir.file("in.ini"), layout);
+        const test::Run_result result = run_child(copy_a1("in.ini", c.given), dir.path);
+        EXPECT_EQ(result.status, 0) << c.name;
+        EXPECT_EQ(result.console, done(c.given));
+        EXPECT_EQ(test::read_bytes(dir.file(c.name)), written);
+        EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini", c.name}));
+    }
 }
 
 TEST(FaultInjection, DevNullIsWrittenWithoutRenaming) {
