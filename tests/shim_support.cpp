@@ -115,7 +115,7 @@ Tool_child start_tool(const std::vector<std::string>& args, const std::string& c
         const int out = ::open(child.console_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(child.errors_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         // Whatever the tool does, it cannot fill the disk.
-        const rlimit limit{rlim_t{16} << 20, rlim_t{16} << 20};
+        const rlimit limit{rlim_t{8} << 20, rlim_t{8} << 20};
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(cwd.c_str()) != 0 ||
             ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(125);

@@ -23,7 +23,7 @@ struct Tool_child {
 };
 
 // Starts the built tool with `args` in `cwd`, the shim preloaded with
-// `switches` ("QUARVEL_SHIM_FAIL=fsync.file@1=EIO", ...), under a 16 MB
+// `switches` ("QUARVEL_SHIM_FAIL=fsync.file@1=EIO", ...), under an 8 MB
 // file-size limit, with signals at their defaults. Its standard output and
 // error go to `io` + ".out" and ".err".
 Tool_child start_tool(const std::vector<std::string>& args, const std::string& cwd,
