@@ -61,21 +61,21 @@ std::string name_of(const std::string& path) { return path.substr(path.rfind('/'
 
 void apply(Entries& entries, const Entry_change& change) {
     switch (change.kind) {
-    case Entry_change::add:
-        entries[change.to] = change.ino;
-        break;
-    case Entry_change::move:
-        if (entries.count(change.from)) {
-            entries[change.to] = entries[change.from];
+        case Entry_change::add:
+            entries[change.to] = change.ino;
+            break;
+        case Entry_change::move:
+            if (entries.count(change.from)) {
+                entries[change.to] = entries[change.from];
+                entries.erase(change.from);
+            }
+            break;
+        case Entry_change::swap:
+            std::swap(entries[change.from], entries[change.to]);
+            break;
+        case Entry_change::remove:
             entries.erase(change.from);
-        }
-        break;
-    case Entry_change::swap:
-        std::swap(entries[change.from], entries[change.to]);
-        break;
-    case Entry_change::remove:
-        entries.erase(change.from);
-        break;
+            break;
     }
 }
 
@@ -130,8 +130,10 @@ void replay(Disk_model& disk, const Logged_call& call) {
         note_existing(disk, path, ino);
         note_existing(disk, to, call.number("ino2"));
         Entry_change change{Entry_change::move, name_of(path), name_of(to), ino};
-        if (op == "link") change.kind = Entry_change::add;
-        else if (call.number("flags") & RENAME_EXCHANGE) change.kind = Entry_change::swap;
+        if (op == "link")
+            change.kind = Entry_change::add;
+        else if (call.number("flags") & RENAME_EXCHANGE)
+            change.kind = Entry_change::swap;
         change_entries(disk, path, change);
     } else if (op == "unlink" && !(call.number("flags") & AT_REMOVEDIR)) {
         note_existing(disk, path, ino);
@@ -186,12 +188,14 @@ Check_result check_crash_points(Disk_model disk, const std::vector<Logged_call>&
             for (const Held& held : outcomes) {
                 ++result.outcomes;
                 if (held == old_file || held == new_file) continue;
-                const std::string after = point == 0 ? "before the first call"
-                                                     : "after " + calls[point - 1].function + " " + calls[point - 1].text("path");
+                const std::string after =
+                    point == 0 ? "before the first call"
+                               : "after " + calls[point - 1].function + " " + calls[point - 1].text("path");
                 result.bad.push_back("crash " + after + ", " + std::to_string(changes) + " of " +
                                      std::to_string(folder.pending.size()) + " folder changes kept: " +
-                                     (held.ino < 0 ? "no file" : "inode " + std::to_string(held.ino) + " at version " +
-                                                                     std::to_string(held.version)));
+                                     (held.ino < 0 ? "no file"
+                                                   : "inode " + std::to_string(held.ino) + " at version " +
+                                                         std::to_string(held.version)));
             }
         }
     }
@@ -206,12 +210,13 @@ long long ino_of(const std::string& path) {
 // ---- The check on real runs.
 
 const std::string layout = test::crlf("[Meter 1]\nName=A1\nLeft=0\nRight=4\n");
-const std::string written = test::crlf("[Meter 1]\nName=A1\nLeft=0\nRight=4\n\n[Meter 2]\nName=A2\nLeft=4\nRight=8\n\n");
+const std::string written =
+    test::crlf("[Meter 1]\nName=A1\nLeft=0\nRight=4\n\n[Meter 2]\nName=A2\nLeft=4\nRight=8\n\n");
 
 struct Crash_case {
     const char* name;
-    const char* out;         // in.ini: in place; out.ini: a new output
-    bool skip_temp_fsync;    // the checker's own check: this must be found
+    const char* out;       // in.ini: in place; out.ini: a new output
+    bool skip_temp_fsync;  // the checker's own check: this must be found
 };
 
 void PrintTo(const Crash_case& c, std::ostream* os) { *os << c.name; }
@@ -234,7 +239,8 @@ TEST_P(CrashPoints, OutputIsTheOldFileOrTheCompleteNewOne) {
 
     std::vector<std::string> switches{"QUARVEL_SHIM_LOG=" + control.file("log")};
     if (c.skip_temp_fsync) switches.push_back("QUARVEL_SHIM_SKIP=fsync.file@1");
-    const test::Tool_exit run = test::run_tool_child({"in.ini", c.out, "A1", "1", "4", "0"}, dir, switches, control.file("run"));
+    const test::Tool_exit run =
+        test::run_tool_child({"in.ini", c.out, "A1", "1", "4", "0"}, dir, switches, control.file("run"));
     ASSERT_EQ(run.status, 0) << run.console << run.errors;
     ASSERT_EQ(test::read_bytes(out), written);
     const std::vector<Logged_call> calls = test::read_shim_log(control.file("log"));

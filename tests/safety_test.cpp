@@ -90,7 +90,8 @@ std::string acl_naming_nobody() {
     };
     const unsigned long no_id = 0xffffffffUL;
     put(2, 4);
-    const unsigned long entries[][3] = {{0x01, 6, no_id}, {0x02, 4, 65534}, {0x04, 4, no_id}, {0x10, 4, no_id}, {0x20, 0, no_id}};
+    const unsigned long entries[][3] = {
+        {0x01, 6, no_id}, {0x02, 4, 65534}, {0x04, 4, no_id}, {0x10, 4, no_id}, {0x20, 0, no_id}};
     for (const auto& entry : entries) {
         put(entry[0], 2);
         put(entry[1], 2);
@@ -264,7 +265,8 @@ TEST_P(SaveDuringTheRun, KeepsTheOtherProgramsVersion) {
 
 INSTANTIATE_TEST_SUITE_P(Saves, SaveDuringTheRun,
                          ::testing::Values(Save_case{"rename_save_of_the_layout", "in.ini", rename_save, &editors_text},
-                                           Save_case{"in_place_save_same_size", "out.ini", in_place_save, &same_size_text},
+                                           Save_case{"in_place_save_same_size", "out.ini", in_place_save,
+                                                     &same_size_text},
                                            Save_case{"new_output_created", "out.ini", create_file, &editors_text}),
                          case_name<Save_case>);
 
@@ -354,7 +356,8 @@ TEST_P(ReplacedOutputKeeps, ItsMetadata) {
     test::Scratch_dir dir;
     test::Scratch_dir io;
     test::write_bytes(dir.file("in.ini"), layout);
-    if (!c.give(dir.file("in.ini"))) GTEST_SKIP() << c.name << " cannot be set here (needs root, or file system support)";
+    if (!c.give(dir.file("in.ini")))
+        GTEST_SKIP() << c.name << " cannot be set here (needs root, or file system support)";
     const std::string before = c.show(dir.file("in.ini"));
     const test::Tool_exit result = test::run_tool_child(copy_a1("in.ini", "in.ini"), dir.path, {}, io.file("run"));
     expect_done(result);
@@ -412,7 +415,8 @@ TEST_F(Leftovers, OtherOutputsLeftoversAreKept) {
 
 TEST_F(Leftovers, CtrlCRightAfterTheTemporaryFileIsMadeLeavesNone) {
     test::write_bytes(dir.file("in.ini"), layout);
-    const test::Tool_child child = start_paused(copy_a1("in.ini", "in.ini"), "open.new@1", "tool", "QUARVEL_SHIM_PAUSE_AFTER");
+    const test::Tool_child child =
+        start_paused(copy_a1("in.ini", "in.ini"), "open.new@1", "tool", "QUARVEL_SHIM_PAUSE_AFTER");
     ASSERT_TRUE(paused);
     ::kill(child.pid, SIGINT);
     ::usleep(200 * 1000);  // a handler that runs at once has run by now

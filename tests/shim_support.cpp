@@ -127,7 +127,8 @@ Tool_child start_tool(const std::vector<std::string>& args, const std::string& c
 
 bool has_ended(const Tool_child& child) {
     siginfo_t info{};
-    return ::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == child.pid;
+    return ::waitid(P_PID, static_cast<id_t>(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == child.pid;
 }
 
 Tool_exit wait_tool(const Tool_child& child, int seconds) {

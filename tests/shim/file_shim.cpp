@@ -144,7 +144,8 @@ void add_rules(std::vector<Rule>& rules, const char* variable, Action action) {
             rule.op.resize(dot);
         }
         const std::size_t equals = item.find('=', at);
-        rule.nth = std::atol(item.substr(at + 1, equals == std::string::npos ? std::string::npos : equals - at - 1).c_str());
+        rule.nth =
+            std::atol(item.substr(at + 1, equals == std::string::npos ? std::string::npos : equals - at - 1).c_str());
         const std::string argument = equals == std::string::npos ? "" : item.substr(equals + 1);
         if (action == Action::fail || action == Action::fail_after) rule.error = parse_errno(argument);
         if (action == Action::pause || action == Action::pause_after) rule.path = argument;
@@ -238,10 +239,14 @@ void describe_fd(Call& call, int fd) {
 std::string escaped(const std::string& text) {
     std::string out;
     for (char c : text) {
-        if (c == ' ') out += "%20";
-        else if (c == '%') out += "%25";
-        else if (c == '\n') out += "%0A";
-        else out += c;
+        if (c == ' ')
+            out += "%20";
+        else if (c == '%')
+            out += "%25";
+        else if (c == '\n')
+            out += "%0A";
+        else
+            out += c;
     }
     return out;
 }
@@ -367,7 +372,8 @@ long long intercept(Call& call, long long success, Perform perform) {
 
 // ---- Opens.
 
-int do_open(const char* function, int dirfd, const char* path, int flags, mode_t mode, int (*perform)(int, const char*, int, mode_t)) {
+int do_open(const char* function, int dirfd, const char* path, int flags, mode_t mode,
+            int (*perform)(int, const char*, int, mode_t)) {
     Call call{function, "open"};
     call.path = at_path(dirfd, path);
     call.flags = flags;
@@ -388,7 +394,9 @@ int do_open(const char* function, int dirfd, const char* path, int flags, mode_t
 int via_openat(int dirfd, const char* path, int flags, mode_t mode) { return REAL(openat)(dirfd, path, flags, mode); }
 int via_open(int, const char* path, int flags, mode_t mode) { return REAL(open)(path, flags, mode); }
 int via_open64(int, const char* path, int flags, mode_t mode) { return REAL(open64)(path, flags, mode); }
-int via_openat64(int dirfd, const char* path, int flags, mode_t mode) { return REAL(openat64)(dirfd, path, flags, mode); }
+int via_openat64(int dirfd, const char* path, int flags, mode_t mode) {
+    return REAL(openat64)(dirfd, path, flags, mode);
+}
 
 mode_t mode_argument(int flags, va_list& args) {
     return (flags & O_CREAT) || (flags & O_TMPFILE) == O_TMPFILE ? static_cast<mode_t>(va_arg(args, int)) : 0;
@@ -404,8 +412,8 @@ long long fd_call(const char* function, const char* op, int fd, long long bytes,
     return intercept(call, success, [&]() -> long long { return perform(fd, context); });
 }
 
-int rename_call(const char* function, int olddir, const char* oldpath, int newdir, const char* newpath,
-                unsigned flags, long long (*perform)(void*), void* context) {
+int rename_call(const char* function, int olddir, const char* oldpath, int newdir, const char* newpath, unsigned flags,
+                long long (*perform)(void*), void* context) {
     Call call{function, "rename"};
     call.path = at_path(olddir, oldpath);
     call.path2 = at_path(newdir, newpath);
@@ -425,7 +433,8 @@ struct Rename_args {
 
 long long perform_renameat2(void* context) {
     const auto* a = static_cast<Rename_args*>(context);
-    if (real_renameat2 || REAL(renameat2)) return real_renameat2(a->olddir, a->oldpath, a->newdir, a->newpath, a->flags);
+    if (real_renameat2 || REAL(renameat2))
+        return real_renameat2(a->olddir, a->oldpath, a->newdir, a->newpath, a->flags);
     return REAL(syscall)(SYS_renameat2, a->olddir, a->oldpath, a->newdir, a->newpath, a->flags);
 }
 
@@ -467,7 +476,9 @@ int openat64(int dirfd, const char* path, int flags, ...) {
 
 int __open_2(const char* path, int flags) { return do_open("__open_2", AT_FDCWD, path, flags, 0, via_open); }
 int __open64_2(const char* path, int flags) { return do_open("__open64_2", AT_FDCWD, path, flags, 0, via_open64); }
-int __openat_2(int dirfd, const char* path, int flags) { return do_open("__openat_2", dirfd, path, flags, 0, via_openat); }
+int __openat_2(int dirfd, const char* path, int flags) {
+    return do_open("__openat_2", dirfd, path, flags, 0, via_openat);
+}
 int __openat64_2(int dirfd, const char* path, int flags) {
     return do_open("__openat64_2", dirfd, path, flags, 0, via_openat64);
 }
@@ -484,12 +495,13 @@ ssize_t write(int fd, const void* buffer, size_t count) {
         const void* buffer;
         size_t count;
     } args{buffer, count};
-    return fd_call("write", "write", fd, static_cast<long long>(count), static_cast<long long>(count),
-                   [](int f, void* c) -> long long {
-                       auto* a = static_cast<Args*>(c);
-                       return REAL(write)(f, a->buffer, a->count);
-                   },
-                   &args);
+    return fd_call(
+        "write", "write", fd, static_cast<long long>(count), static_cast<long long>(count),
+        [](int f, void* c) -> long long {
+            auto* a = static_cast<Args*>(c);
+            return REAL(write)(f, a->buffer, a->count);
+        },
+        &args);
 }
 
 ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
@@ -498,12 +510,13 @@ ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
         size_t count;
         off_t offset;
     } args{buffer, count, offset};
-    return fd_call("pwrite", "pwrite", fd, static_cast<long long>(count), static_cast<long long>(count),
-                   [](int f, void* c) -> long long {
-                       auto* a = static_cast<Args*>(c);
-                       return REAL(pwrite)(f, a->buffer, a->count, a->offset);
-                   },
-                   &args);
+    return fd_call(
+        "pwrite", "pwrite", fd, static_cast<long long>(count), static_cast<long long>(count),
+        [](int f, void* c) -> long long {
+            auto* a = static_cast<Args*>(c);
+            return REAL(pwrite)(f, a->buffer, a->count, a->offset);
+        },
+        &args);
 }
 
 ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
@@ -512,39 +525,44 @@ ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
         size_t count;
         off_t offset;
     } args{buffer, count, offset};
-    return fd_call("pwrite64", "pwrite", fd, static_cast<long long>(count), static_cast<long long>(count),
-                   [](int f, void* c) -> long long {
-                       auto* a = static_cast<Args*>(c);
-                       return REAL(pwrite64)(f, a->buffer, a->count, a->offset);
-                   },
-                   &args);
+    return fd_call(
+        "pwrite64", "pwrite", fd, static_cast<long long>(count), static_cast<long long>(count),
+        [](int f, void* c) -> long long {
+            auto* a = static_cast<Args*>(c);
+            return REAL(pwrite64)(f, a->buffer, a->count, a->offset);
+        },
+        &args);
 }
 
 int close(int fd) {
     if (fd == log_fd()) return REAL(close)(fd);
     created_fds().erase(fd);
-    return static_cast<int>(fd_call("close", "close", fd, -1, 0, [](int f, void*) -> long long { return REAL(close)(f); }, nullptr));
+    return static_cast<int>(fd_call(
+        "close", "close", fd, -1, 0, [](int f, void*) -> long long { return REAL(close)(f); }, nullptr));
 }
 
 int fsync(int fd) {
-    return static_cast<int>(fd_call("fsync", "fsync", fd, -1, 0, [](int f, void*) -> long long { return REAL(fsync)(f); }, nullptr));
+    return static_cast<int>(fd_call(
+        "fsync", "fsync", fd, -1, 0, [](int f, void*) -> long long { return REAL(fsync)(f); }, nullptr));
 }
 
 int fdatasync(int fd) {
-    return static_cast<int>(
-        fd_call("fdatasync", "fdatasync", fd, -1, 0, [](int f, void*) -> long long { return REAL(fdatasync)(f); }, nullptr));
+    return static_cast<int>(fd_call(
+        "fdatasync", "fdatasync", fd, -1, 0, [](int f, void*) -> long long { return REAL(fdatasync)(f); }, nullptr));
 }
 
 int ftruncate(int fd, off_t length) {
     off_t args = length;
-    return static_cast<int>(fd_call("ftruncate", "ftruncate", fd, static_cast<long long>(length), 0,
-                                    [](int f, void* c) -> long long { return REAL(ftruncate)(f, *static_cast<off_t*>(c)); }, &args));
+    return static_cast<int>(fd_call(
+        "ftruncate", "ftruncate", fd, static_cast<long long>(length), 0,
+        [](int f, void* c) -> long long { return REAL(ftruncate)(f, *static_cast<off_t*>(c)); }, &args));
 }
 
 int ftruncate64(int fd, off_t length) {
     off_t args = length;
-    return static_cast<int>(fd_call("ftruncate64", "ftruncate", fd, static_cast<long long>(length), 0,
-                                    [](int f, void* c) -> long long { return REAL(ftruncate64)(f, *static_cast<off_t*>(c)); }, &args));
+    return static_cast<int>(fd_call(
+        "ftruncate64", "ftruncate", fd, static_cast<long long>(length), 0,
+        [](int f, void* c) -> long long { return REAL(ftruncate64)(f, *static_cast<off_t*>(c)); }, &args));
 }
 
 int fchmod(int fd, mode_t mode) {
@@ -567,7 +585,8 @@ int fsetxattr(int fd, const char* name, const void* value, size_t size, int flag
     call.name = name ? name : "?";
     call.bytes = static_cast<long long>(size);
     call.flags = flags;
-    return static_cast<int>(intercept(call, 0, [&]() -> long long { return REAL(fsetxattr)(fd, name, value, size, flags); }));
+    return static_cast<int>(
+        intercept(call, 0, [&]() -> long long { return REAL(fsetxattr)(fd, name, value, size, flags); }));
 }
 
 int flock(int fd, int operation) {
@@ -579,22 +598,24 @@ int flock(int fd, int operation) {
 
 int rename(const char* oldpath, const char* newpath) {
     Rename_args args{AT_FDCWD, oldpath, AT_FDCWD, newpath, 0};
-    return rename_call("rename", AT_FDCWD, oldpath, AT_FDCWD, newpath, 0,
-                       [](void* c) -> long long {
-                           auto* a = static_cast<Rename_args*>(c);
-                           return REAL(rename)(a->oldpath, a->newpath);
-                       },
-                       &args);
+    return rename_call(
+        "rename", AT_FDCWD, oldpath, AT_FDCWD, newpath, 0,
+        [](void* c) -> long long {
+            auto* a = static_cast<Rename_args*>(c);
+            return REAL(rename)(a->oldpath, a->newpath);
+        },
+        &args);
 }
 
 int renameat(int olddir, const char* oldpath, int newdir, const char* newpath) {
     Rename_args args{olddir, oldpath, newdir, newpath, 0};
-    return rename_call("renameat", olddir, oldpath, newdir, newpath, 0,
-                       [](void* c) -> long long {
-                           auto* a = static_cast<Rename_args*>(c);
-                           return REAL(renameat)(a->olddir, a->oldpath, a->newdir, a->newpath);
-                       },
-                       &args);
+    return rename_call(
+        "renameat", olddir, oldpath, newdir, newpath, 0,
+        [](void* c) -> long long {
+            auto* a = static_cast<Rename_args*>(c);
+            return REAL(renameat)(a->olddir, a->oldpath, a->newdir, a->newpath);
+        },
+        &args);
 }
 
 int renameat2(int olddir, const char* oldpath, int newdir, const char* newpath, unsigned flags) {
@@ -613,12 +634,13 @@ long syscall(long number, ...) {
     if (number == SYS_renameat2) {
         Rename_args r{static_cast<int>(a[0]), reinterpret_cast<const char*>(a[1]), static_cast<int>(a[2]),
                       reinterpret_cast<const char*>(a[3]), static_cast<unsigned>(a[4])};
-        return rename_call("syscall_renameat2", r.olddir, r.oldpath, r.newdir, r.newpath, r.flags,
-                           [](void* c) -> long long {
-                               auto* x = static_cast<Rename_args*>(c);
-                               return REAL(syscall)(SYS_renameat2, x->olddir, x->oldpath, x->newdir, x->newpath, x->flags);
-                           },
-                           &r);
+        return rename_call(
+            "syscall_renameat2", r.olddir, r.oldpath, r.newdir, r.newpath, r.flags,
+            [](void* c) -> long long {
+                auto* x = static_cast<Rename_args*>(c);
+                return REAL(syscall)(SYS_renameat2, x->olddir, x->oldpath, x->newdir, x->newpath, x->flags);
+            },
+            &r);
     }
     return REAL(syscall)(number, a[0], a[1], a[2], a[3], a[4], a[5]);
 }
@@ -637,7 +659,8 @@ int linkat(int olddir, const char* oldpath, int newdir, const char* newpath, int
     call.path2 = at_path(newdir, newpath);
     call.flags = flags;
     call.ino = ino_at(olddir, oldpath);
-    return static_cast<int>(intercept(call, 0, [&]() -> long long { return REAL(linkat)(olddir, oldpath, newdir, newpath, flags); }));
+    return static_cast<int>(
+        intercept(call, 0, [&]() -> long long { return REAL(linkat)(olddir, oldpath, newdir, newpath, flags); }));
 }
 
 int unlink(const char* path) {
@@ -660,8 +683,6 @@ int unlinkat(int dirfd, const char* path, int flags) {
 namespace {
 
 // A first line, so that a test can tell that the library was loaded.
-__attribute__((constructor)) void announce() {
-    log_line("loaded pid=" + std::to_string(::getpid()) + "\n");
-}
+__attribute__((constructor)) void announce() { log_line("loaded pid=" + std::to_string(::getpid()) + "\n"); }
 
 }  // namespace
