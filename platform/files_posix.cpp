@@ -144,6 +144,16 @@ bool resolve_links(std::string& path, int& error) {
 
 bool retry(int result) { return result < 0 && errno == EINTR; }
 
+// Whether `name` is still the file `expected` with the same content (its
+// status time changes with every rename, so it is not compared).
+bool holds(int folder, const char* name, const File_state& expected) {
+    struct stat st {};
+    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    const File_state now = state_from(st);
+    return now.volume == expected.volume && now.file == expected.file && now.size == expected.size &&
+           now.modified == expected.modified;
+}
+
 }  // namespace
 
 void prepare_process() {
@@ -521,19 +531,15 @@ Replace_status replace_output(const Output_place& place, const std::string& temp
         error = errno;
         struct stat named {};
         const bool in_place = ::fstatat(folder, to, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(named, mine);
+        // A swap that happened left the old file under the temporary name.
+        if (in_place && expected.exists && holds(folder, from, expected)) ::unlinkat(folder, from, 0);
         return finish(in_place ? Replace_status::failed_after : Replace_status::failed);
     };
     if (expected.exists) {
         // Swap the two names, then make sure the file we swapped out is the
         // one we read; if another program slipped its version in, swap back.
         if (::renameat2(folder, from, folder, to, RENAME_EXCHANGE) == 0) {
-            struct stat displaced {};
-            const bool ours = ::fstatat(folder, from, &displaced, AT_SYMLINK_NOFOLLOW) == 0 &&
-                              static_cast<std::uint64_t>(displaced.st_ino) == expected.file &&
-                              static_cast<std::uint64_t>(displaced.st_dev) == expected.volume &&
-                              static_cast<std::uint64_t>(displaced.st_size) == expected.size &&
-                              state_from(displaced).modified == expected.modified;
-            if (!ours) {
+            if (!holds(folder, from, expected)) {
                 if (::renameat2(folder, from, folder, to, RENAME_EXCHANGE) == 0)
                     return Replace_status::other_version;
                 error = errno;
