@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/arguments.h"
+#include "app/help.h"
 #include "app/report.h"
 #include "config/encoding.h"
 #include "config/scan.h"
@@ -12,6 +13,7 @@
 namespace quarvel {
 
 int run_tool(const std::vector<std::string>& args, std::ostream& console) {
+    if (const std::optional<int> answered = answer_help_or_version(args, console)) return *answered;
     const std::optional<Run_settings> settings = parse_arguments(args, console);
     if (!settings) return 1;
 
