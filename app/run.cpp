@@ -4,6 +4,7 @@
 
 #include "app/arguments.h"
 #include "app/help.h"
+#include "app/layout_names.h"
 #include "app/report.h"
 #include "config/encoding.h"
 #include "config/scan.h"
@@ -37,7 +38,8 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
     }
     const Decoded_text input = split_byte_order_mark(contents);
 
-    const Scan_results results = scan_input(input.text, settings->meter_name);
+    Run_settings names = *settings;  // as the layout's bytes spell them
+    const Scan_results results = scan_for_meter(input, encoding, names);
     if (!results.found) {
         report_error(console, "Can't find meter: " + settings->meter_name);
         return 1;
@@ -46,7 +48,7 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
             << "Total meters: " << results.highest_number << "\n\n";
     console.flush();
 
-    if (!write_output_file(input.text, results, *settings, input.preamble, encoding)) {
+    if (!write_output_file(input.text, results, names, input.preamble, encoding)) {
         report_error(console, "Can't write file: " + settings->output_path);
         return 1;
     }
