@@ -3,14 +3,24 @@
 #include <string>
 #include <vector>
 
+#include "app/help.h"
 #include "app/run.h"
+#include "platform/console.h"
 #include "platform/files.h"
 
 int main(int argc, char** argv) {
     quarvel::prepare_process();
     const std::vector<std::string> args = quarvel::program_arguments(argc, argv);
     std::ostream& console = quarvel::console_output();
-    const int status = quarvel::run_tool(args, console, quarvel::error_output());
+    // Started with a window of its own (a double-click, a file dropped on
+    // the program), which would close before anyone read it: a bare start
+    // shows the help, and the window stays until a key is pressed. A full
+    // command line never waits: a scheduled task must not hang.
+    const bool own_window = args.size() < 6 && quarvel::console_owned_alone();
+    int status = 0;
+    if (own_window && args.empty()) console << quarvel::help_text << '\n';
+    else status = quarvel::run_tool(args, console, quarvel::error_output());
+    if (own_window) quarvel::wait_for_key(console);
     console.flush();
     return status;
 }

@@ -4,6 +4,8 @@
 #include <new>
 
 #include "app/arguments.h"
+#include "app/help.h"
+#include "app/layout_names.h"
 #include "app/report.h"
 #include "config/encoding.h"
 #include "config/scan.h"
@@ -39,6 +41,7 @@ int fail(std::ostream& console, std::ostream& errors, const std::string& message
 }  // namespace
 
 int run_tool(const std::vector<std::string>& args, std::ostream& console, std::ostream& errors) {
+    if (const std::optional<int> answered = answer_help_or_version(args, console)) return *answered;
     const std::optional<Run_settings> settings = parse_arguments(args, console);
     if (!settings) return 1;
     const std::string& in = settings->input_path;
@@ -69,7 +72,8 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console, std::o
         return fail(console, errors, "Can't read file: ", in, error != 0 ? error_text(error) : "not valid UTF-16");
     const Decoded_text text = split_byte_order_mark(input.bytes);
 
-    const Scan_results results = scan_input(text.text, settings->meter_name);
+    Run_settings names = *settings;  // as the layout's bytes spell them
+    const Scan_results results = scan_for_meter(text, encoding, names);
     if (!results.found) {
         if (!input_unchanged(input))
             return fail(console, errors, "Can't read file: ", in, "changed while it was being read");
@@ -82,7 +86,7 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console, std::o
 
     const Byte_sink sink = [&output](std::string_view bytes) { return write_output(output, bytes); };
     const bool written = begin_output(output) &&
-                         write_output_to(sink, text.text, results, *settings, text.preamble, encoding) &&
+                         write_output_to(sink, text.text, results, names, text.preamble, encoding) &&
                          commit_output(output, input);
     if (!written) {
         if (output.failure.kind == Failure::Kind::read)

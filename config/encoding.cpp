@@ -110,6 +110,23 @@ void encode_utf16(Text_encoding encoding, std::string_view utf8, std::string& ca
 
 }  // namespace
 
+bool is_valid_utf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t length = sequence_length(p[i]);
+        std::uint32_t code = 0;
+        if (length == 0 || length > size - i || !decode_sequence(p + i, length, code)) return false;
+        i += length;
+    }
+    return true;
+}
+
 Decoded_text split_byte_order_mark(std::string_view contents) {
     if (contents.substr(0, 3) == utf8_mark) return {contents.substr(3), contents.substr(0, 3)};
     return {contents, {}};

@@ -17,6 +17,10 @@ struct Decoded_text {
     std::string_view preamble;  // written back in front of the output
 };
 
+// Whether `text` is well-formed UTF-8 (no overlong form, surrogate or value
+// past U+10FFFF; nothing cut short at the end).
+bool is_valid_utf8(std::string_view text);
+
 // Splits a UTF-8 byte-order mark off `contents`; any other file is taken byte
 // for byte.
 Decoded_text split_byte_order_mark(std::string_view contents);

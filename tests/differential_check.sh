@@ -74,6 +74,10 @@ failed=0
 for case_dir in "$source_dir"/tests/cases/*/ "$work"/cases/*/; do
   case_dir=${case_dir%/}
   name=$(basename "$case_dir")
+  if [ -f "$case_dir/windows-only" ]; then
+    echo "skipped: $name (Windows only: $(cat "$case_dir/windows-only"))"
+    continue
+  fi
   out="$work/runs/$name"
   run_one linux "$case_dir" "$out/linux"
   run_one windows "$case_dir" "$out/windows"

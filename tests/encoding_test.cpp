@@ -110,6 +110,25 @@ TEST(EncodeText, BoundaryCodePointsComeBackInTargetAndCopies) {
     }
 }
 
+TEST(IsValidUtf8, TellsLegacyBytesFromUtf8) {
+    const struct {
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {std::string("Name=A\0", 7), true},
+        {"Name=\xC3\xBC\xE8\xA8\x88\xF0\x9F\x98\x80", true},
+        {"Name=\xDC" "berwachung1", false},  // the ANSI code page's U+00DC
+        {"Gr\xF6\xDF" "e=1", false},
+        {"\xC0\xAF", false},                 // overlong "/"
+        {"\xED\xA0\x80", false},             // a surrogate
+        {"\xF4\x90\x80\x80", false},         // past U+10FFFF
+        {"\xC3", false},                     // cut short at the end
+        {"\xE8\xA8" "A", false},             // bad continuation
+    };
+    for (const auto& c : cases) EXPECT_EQ(is_valid_utf8(c.text), c.valid) << testing::PrintToString(c.text);
+}
+
 std::string encode_whole(Text_encoding encoding, const std::string& utf8) {
     std::string carry;
     std::string out;

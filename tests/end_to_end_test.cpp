@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/arguments.h"
+#include "app/version.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -50,6 +52,10 @@ class Golden : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, Run) {
     const fs::path folder = fs::path(QUARVEL_CASES_PATH) / GetParam();
+#ifndef _WIN32
+    // A case that needs the Windows command line or code pages says why.
+    if (fs::exists(folder / "windows-only")) GTEST_SKIP() << test::read_bytes((folder / "windows-only").string());
+#endif
     test::Scratch_dir run_dir;
     if (fs::exists(folder / "files"))
         for (const auto& entry : fs::directory_iterator(folder / "files"))
@@ -74,6 +80,29 @@ TEST_P(Golden, Run) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(case_names()),
                          [](const auto& info) { return info.param; });
+
+// Help and version answer only a lone "--help", "-h", "/?" or "--version";
+// with more arguments these are ordinary arguments, checked as always.
+TEST(HelpAndVersion, AnswerOnlyTheLoneOption) {
+    const std::string help = test::read_bytes((fs::path(QUARVEL_CASES_PATH) / "help" / "console").string());
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string console;
+    } cases[] = {
+        {{"-h"}, 0, help},
+        {{"/?"}, 0, help},
+        {{"--version"}, 0, "quarvel " QUARVEL_VERSION "\n"},
+        {{"--help", "in.ini"}, 1, std::string("ERROR: Too few arguments\n") + usage_text},
+        {{"--version", "out.ini", "A", "1", "0", "0"}, 1, std::string("ERROR: Can't open file: --version\n") + usage_text},
+    };
+    for (const auto& c : cases) {
+        test::Scratch_dir run_dir;
+        const test::Run_result result = test::run_program(c.args, run_dir.path);
+        EXPECT_EQ(console_text(result.console), c.console) << c.args[0];
+        EXPECT_EQ(result.status, c.status) << c.args[0];
+    }
+}
 
 }  // namespace
 }  // namespace quarvel
