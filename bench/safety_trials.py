@@ -2,7 +2,7 @@
 """Tries the tool as users would, with other programs and other runs touching
 the layout, and counts the changes lost without a word.
 
-    python3 tests/trials/safety_trials.py --exe build/default/quarvel
+    python3 bench/safety_trials.py --exe build/default/quarvel
                                           [--trials 60,16,6,20] [--seed N]
                                           [--scratch DIR]
 
@@ -48,7 +48,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-REPO = os.path.dirname(os.path.dirname(HERE))
+REPO = os.path.dirname(HERE)
 MAKE_LAYOUT = os.path.join(REPO, "bench", "make_layout.py")
 LAYOUT = "layout.ini"
 PROCESS_TIMEOUT = 60  # seconds for any one run of the tool
