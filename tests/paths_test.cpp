@@ -61,6 +61,26 @@ TEST(UnicodePaths, InputAndOutputOutsideAsciiAreReadWrittenAndEchoed) {
     }
 }
 
+// Beyond the 260 characters of the old Windows limit: as a new output given
+// relative to the run's folder, then as output = input given in full.
+TEST(UnicodePaths, PathsLongerThan300CharactersWork) {
+    test::Scratch_dir dir;
+    std::string deep;
+    for (int i = 0; i < 8; ++i) deep += "folder_with_a_name_of_forty_characters_" + std::to_string(i) + "/";
+    fs::create_directories(fs::u8path(dir.file(deep)));
+    test::write_bytes(dir.file("in.ini"), layout);
+    const std::string out = deep + "out.ini";
+    ASSERT_GT(dir.file(out).size(), 300u);
+    test::Run_result result = test::run_program({"in.ini", out, "A1", "1", "4", "0"}, dir.path);
+    EXPECT_EQ(console_text(result.console), echo_and_done("in.ini", out));
+    EXPECT_EQ(test::read_bytes(dir.file(out)), written);
+
+    test::write_bytes(dir.file(out), layout);
+    result = test::run_program({dir.file(out), dir.file(out), "A1", "1", "4", "0"}, dir.path);
+    EXPECT_EQ(console_text(result.console), echo_and_done(dir.file(out), dir.file(out)));
+    EXPECT_EQ(test::read_bytes(dir.file(out)), written);
+}
+
 #ifdef _WIN32
 TEST(UnicodePaths, BackslashesAndAFullPathWork) {
     test::Scratch_dir dir;
