@@ -84,9 +84,9 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console, std::o
             << "Total meters: " << results.highest_number << "\n\n";
     console.flush();
 
-    const Byte_sink sink = [&output](std::string_view bytes) { return write_output(output, bytes); };
+    const Byte_sink sink = [&output](std::string_view bytes) { return write_output_bytes(output, bytes); };
     const bool written = begin_output(output) &&
-                         write_output_to(sink, text.text, results, names, text.preamble, encoding) &&
+                         write_output(sink, text.text, results, names, text.preamble, encoding) &&
                          commit_output(output, input);
     if (!written) {
         if (output.failure.kind == Failure::Kind::read)

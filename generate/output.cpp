@@ -31,7 +31,7 @@ std::string generate_output(std::string_view text, const Scan_results& results,
     return std::move(writer.buffer);
 }
 
-bool write_output_to(const Byte_sink& sink, std::string_view text, const Scan_results& results,
+bool write_output(const Byte_sink& sink, std::string_view text, const Scan_results& results,
                      const Run_settings& settings, std::string_view preamble,
                      Text_encoding encoding) {
     Tidy_writer writer = start_tidy_writer(&sink, preamble, encoding);

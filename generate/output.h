@@ -24,7 +24,7 @@ std::string generate_output(std::string_view text, const Scan_results& results,
 
 // Streams the whole output, `preamble` first, in `encoding`, to `sink`.
 // False when the sink failed.
-bool write_output_to(const Byte_sink& sink, std::string_view text, const Scan_results& results,
+bool write_output(const Byte_sink& sink, std::string_view text, const Scan_results& results,
                      const Run_settings& settings, std::string_view preamble = {},
                      Text_encoding encoding = Text_encoding::bytes);
 

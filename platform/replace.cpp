@@ -125,7 +125,7 @@ bool begin_output(Safe_output& out) {
     return false;
 }
 
-bool write_output(Safe_output& out, std::string_view bytes) {
+bool write_output_bytes(Safe_output& out, std::string_view bytes) {
     if (out.failure.kind != Failure::Kind::none) return false;
     int error = 0;
     if (write_all(out.file, bytes, error)) return true;

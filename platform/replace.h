@@ -53,7 +53,7 @@ void lock_output(const std::string& path, Safe_output& out);
 bool begin_output(Safe_output& out);
 
 // Writes bytes to the new file.
-bool write_output(Safe_output& out, std::string_view bytes);
+bool write_output_bytes(Safe_output& out, std::string_view bytes);
 
 // Flushes the new file, checks that `input` and the output are as they were
 // read and locked, closes the input (Windows cannot replace a file held

@@ -100,9 +100,9 @@ bool write_output_file(const std::string& text, const Run_settings& settings) {
     Safe_output output;
     lock_output(settings.output_path, output);
     Input_file nothing_read;
-    const Byte_sink sink = [&output](std::string_view bytes) { return write_output(output, bytes); };
+    const Byte_sink sink = [&output](std::string_view bytes) { return write_output_bytes(output, bytes); };
     return begin_output(output) &&
-           write_output_to(sink, text, scan_input(text, settings.meter_name), settings) &&
+           write_output(sink, text, scan_input(text, settings.meter_name), settings) &&
            commit_output(output, nothing_read);
 }
 
