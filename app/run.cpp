@@ -44,7 +44,19 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console) {
             << "Total meters: " << results.highest_number << "\n\n";
     console.flush();
 
-    if (!write_output_file(input.text, results, *settings, input.preamble, encoding)) {
+    // The output goes to a temporary file beside it, put in place once complete.
+    Output_file file;
+    bool written = open_output(settings->output_path, file);
+    if (written) {
+        const Byte_sink to_file = [&file](std::string_view bytes) { return write_output(file, bytes); };
+        written = write_output(to_file, input.text, results, *settings, input.preamble, encoding);
+        if (written) {
+            written = commit_output(file);
+        } else {
+            discard_output(file);
+        }
+    }
+    if (!written) {
         report_error(console, "Can't write file: " + settings->output_path);
         return 1;
     }

@@ -21,7 +21,7 @@ struct Head_sizes {
 // per axis, in wrapping signed 32-bit arithmetic.
 Head_sizes head_sizes(const Scan_results& results, const Run_settings& settings);
 
-// Writes the head block of `text` through the collapse filter, with every line
+// Writes the head block of `text` through the tidy pass, with every line
 // that begins with "Width=" or "Height=" rewritten to the computed size.
 void write_head_block(Tidy_writer& writer, std::string_view text, const Scan_results& results,
                       const Run_settings& settings);

@@ -5,6 +5,8 @@
 #include <climits>
 #include <string>
 
+#include "test_support.h"
+
 namespace quarvel {
 namespace {
 
@@ -26,7 +28,7 @@ TEST(HeadSizes, LargerOfLayoutAndRowOfCopies) {
         Scan_results r;
         r.box.min_left = c.min_left;
         r.box.max_right = c.max_right;
-        r.target_width = c.target_width;
+        r.target_box.width = c.target_width;
         Run_settings s;
         s.copies = c.copies;
         s.x_shift = c.x_shift;
@@ -34,24 +36,23 @@ TEST(HeadSizes, LargerOfLayoutAndRowOfCopies) {
     }
 }
 
-TEST(HeadRewrite, RewritesEveryWidthAndHeightLineThroughTheCollapseFilter) {
+TEST(HeadRewrite, RewritesEveryWidthAndHeightLineThroughTheTidyPass) {
     const std::string text =
-        "\n[Settings]\nWidth=200\nWidth = 200\n\n\n\nHeight=\n [x]\nWidth=abc\n[Meter 1]\nName=A\n";
-    Scan_results r;
-    r.head = {0, 60};  // up to, not including, "[Meter 1]"
-    ASSERT_EQ(text.substr(60, 9), "[Meter 1]");
+        "\n[Settings]\nWidth=200\nWidth = 200\n\n\n\nHeight=\n [x]\r\nWidth=abc\r\n[Meter 1]\nName=A\n";
+    Scan_results r = scan_input(text, "A");
+    ASSERT_TRUE(r.found);
     r.box = {0, 180, 5, 25};
-    r.target_width = 40;
-    r.target_height = 3;
+    r.target_box.width = 40;
+    r.target_box.height = 3;
     Run_settings s;
     s.copies = 3;
     s.x_shift = 50;
     s.y_shift = 1;
-    Tidy_writer writer = start_tidy_writer(nullptr);
-    writer.filter = collapse_filter();  // see the head's own filter, not the tidy pass
+    test::Memory_sink out;
+    Tidy_writer writer = start_tidy_writer(out.sink);
     write_head_block(writer, text, r, s);
-    EXPECT_EQ(writer.buffer,
-              "\r\n[Settings]\r\nWidth=190\r\nWidth = 200\r\n\r\nHeight=20\r\n [x]\r\nWidth=190\r\n");
+    finish_tidy_writer(writer);
+    EXPECT_EQ(out.bytes, "[Settings]\r\nWidth=190\r\nWidth = 200\r\n\r\nHeight=20\r\n [x]\r\nWidth=190\r\n\r\n");
 }
 
 }  // namespace
