@@ -1,6 +1,7 @@
 #include "generate/head_rewrite.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "config/lines.h"
@@ -8,6 +9,22 @@
 
 namespace quarvel {
 namespace {
+
+// The size written on every head "Width=" and "Height=" line.
+struct Head_sizes {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+Head_sizes head_sizes(const Scan_results& results, const Run_settings& settings) {
+    const Layout_box& box = results.box;
+    const Target_box& target = results.target_box;
+    const std::int32_t grown_width = wrap_add(wrap_mul(settings.copies, settings.x_shift), target.width);
+    const std::int32_t grown_height = wrap_add(wrap_mul(settings.copies, settings.y_shift), target.height);
+    const std::int32_t layout_width = wrap_sub(box.max_right, box.min_left);
+    const std::int32_t layout_height = wrap_sub(box.max_bottom, box.min_top);
+    return {std::max(grown_width, layout_width), std::max(grown_height, layout_height)};
+}
 
 // The scan counts every head Width=/Height= line as unfinished, so the
 // rewrite sees each of them here.
@@ -23,16 +40,6 @@ void rebuild_head_line(Tidy_writer& writer, std::string_view line, const void* c
 }
 
 }  // namespace
-
-Head_sizes head_sizes(const Scan_results& results, const Run_settings& settings) {
-    const Layout_box& box = results.box;
-    const Target_box& target = results.target_box;
-    const std::int32_t grown_width = wrap_add(wrap_mul(settings.copies, settings.x_shift), target.width);
-    const std::int32_t grown_height = wrap_add(wrap_mul(settings.copies, settings.y_shift), target.height);
-    const std::int32_t layout_width = wrap_sub(box.max_right, box.min_left);
-    const std::int32_t layout_height = wrap_sub(box.max_bottom, box.min_top);
-    return {std::max(grown_width, layout_width), std::max(grown_height, layout_height)};
-}
 
 void write_head_block(Tidy_writer& writer, std::string_view text, const Scan_results& results,
                       const Run_settings& settings) {

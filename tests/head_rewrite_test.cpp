@@ -10,6 +10,15 @@
 namespace quarvel {
 namespace {
 
+// The head block of `text` as written for `r` and `s`, with the tidy pass's closing blank line.
+std::string written_head(const std::string& text, const Scan_results& r, const Run_settings& s) {
+    test::Memory_sink out;
+    Tidy_writer writer = start_tidy_writer(out.sink);
+    write_head_block(writer, text, r, s);
+    finish_tidy_writer(writer);
+    return out.bytes;
+}
+
 struct Head_case {
     std::int32_t min_left, max_right, target_width, copies, x_shift;
     std::int32_t expected_width;
@@ -24,15 +33,17 @@ TEST(HeadSizes, LargerOfLayoutAndRowOfCopies) {
         {0, -5, 0, 2, INT32_MAX, -2},  // copies x shift wraps
         {INT32_MIN, INT32_MAX, 0, 0, 0, 0},  // the layout extent wraps to -1
     };
+    const std::string text = "Width=0\r\n[Meter 1]\r\nName=A\r\n";
     for (const auto& c : cases) {
-        Scan_results r;
+        Scan_results r = scan_input(text, "A");
         r.box.min_left = c.min_left;
         r.box.max_right = c.max_right;
         r.target_box.width = c.target_width;
         Run_settings s;
         s.copies = c.copies;
         s.x_shift = c.x_shift;
-        EXPECT_EQ(head_sizes(r, s).width, c.expected_width) << c.max_right << " " << c.x_shift;
+        EXPECT_EQ(written_head(text, r, s), "Width=" + std::to_string(c.expected_width) + "\r\n\r\n")
+            << c.max_right << " " << c.x_shift;
     }
 }
 
@@ -48,11 +59,7 @@ TEST(HeadRewrite, RewritesEveryWidthAndHeightLineThroughTheTidyPass) {
     s.copies = 3;
     s.x_shift = 50;
     s.y_shift = 1;
-    test::Memory_sink out;
-    Tidy_writer writer = start_tidy_writer(out.sink);
-    write_head_block(writer, text, r, s);
-    finish_tidy_writer(writer);
-    EXPECT_EQ(out.bytes, "[Settings]\r\nWidth=190\r\nWidth = 200\r\n\r\nHeight=20\r\n [x]\r\nWidth=190\r\n\r\n");
+    EXPECT_EQ(written_head(text, r, s), "[Settings]\r\nWidth=190\r\nWidth = 200\r\n\r\nHeight=20\r\n [x]\r\nWidth=190\r\n\r\n");
 }
 
 }  // namespace
