@@ -46,6 +46,7 @@ char* room_for(Tidy_writer& writer, std::size_t size) {
 }
 
 void write_bytes(Tidy_writer& writer, std::string_view bytes) {
+    if (bytes.empty()) return;  // its data may be null
     if (writer.used + bytes.size() > tidy_flush_size) {
         flush_buffer(writer);
         // A large piece goes straight out rather than through the buffer.
