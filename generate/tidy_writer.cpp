@@ -24,6 +24,13 @@ void flush_buffer(Tidy_writer& writer, bool last = false) {
     writer.used = 0;
 }
 
+// Grows the buffer, up to tidy_flush_size, to hold `size` more bytes: a
+// small output never needs all of it.
+void make_room(Tidy_writer& writer, std::size_t size) {
+    if (writer.used + size <= writer.buffer.size()) return;
+    writer.buffer.resize(std::min(tidy_flush_size, std::max(writer.used + size, 2 * writer.buffer.size())));
+}
+
 // Whether the last of the whole lines in `lines` (CR LF ends) is empty.
 bool last_line_empty(std::string_view lines) {
     return lines.size() == 2 || (lines.size() > 2 && lines[lines.size() - 3] == '\n');
@@ -35,13 +42,13 @@ Tidy_writer start_tidy_writer(const Byte_sink& sink, std::string_view preamble, 
     Tidy_writer writer;
     writer.sink = &sink;
     writer.encoding = encoding;
-    writer.buffer.resize(tidy_flush_size);
     write_bytes(writer, preamble);
     return writer;
 }
 
 char* room_for(Tidy_writer& writer, std::size_t size) {
     if (writer.used + size > tidy_flush_size) flush_buffer(writer);
+    make_room(writer, size);
     return &writer.buffer[writer.used];
 }
 
@@ -55,6 +62,7 @@ void write_bytes(Tidy_writer& writer, std::string_view bytes) {
             return;
         }
     }
+    make_room(writer, bytes.size());
     std::memcpy(&writer.buffer[writer.used], bytes.data(), bytes.size());
     writer.used += bytes.size();
 }

@@ -37,8 +37,8 @@ inline bool keep_line(Blank_filter& filter, std::string_view line) {
 
 struct Tidy_writer {
     const Byte_sink* sink = nullptr;
-    std::string buffer;            // tidy_flush_size bytes of room
-    std::size_t used = 0;          // how many of them wait for the sink
+    std::string buffer;            // room for up to tidy_flush_size bytes
+    std::size_t used = 0;          // how many bytes of it wait for the sink
     Blank_filter filter;
     bool failed = false;           // the sink refused a write
     Text_encoding encoding = Text_encoding::bytes;  // what the UTF-8 text becomes on the way out

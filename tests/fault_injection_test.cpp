@@ -281,8 +281,9 @@ TEST_P(Interrupted, LeavesTheOldOutputAndNoTemporaryFile) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::signal(GetParam(), SIG_DFL);
-        // Should the signal never come, the run stops at 64 MB, not at a full disk.
-        const rlimit limit{rlim_t{64} << 20, rlim_t{64} << 20};
+        // Long enough (about half a second) for the signal to come while the
+        // copies are written; should it never come, the run stops at 256 MB.
+        const rlimit limit{rlim_t{256} << 20, rlim_t{256} << 20};
         if (::dup2(null_fd, 1) < 0 || ::chdir(dir.path.c_str()) != 0 || ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(125);
         ::execv(argv[0], argv.data());
