@@ -85,10 +85,11 @@ TEST(SafeOutput, DeviceIsWrittenDirectly) {
 }
 
 #ifdef _WIN32
-// Opens `path` the way a virus scanner does, sharing it with no one; -1 on failure.
+// Opens `path` the way a virus scanner does, sharing it with no one (and not
+// with the tool run from here); -1 on failure.
 int hold_exclusively(const std::string& path) {
     int held = -1;
-    if (_wsopen_s(&held, fs::u8path(path).wstring().c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW, _S_IREAD) != 0)
+    if (_wsopen_s(&held, fs::u8path(path).wstring().c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT, _SH_DENYRW, _S_IREAD) != 0)
         return -1;
     return held;
 }
