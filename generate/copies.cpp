@@ -105,10 +105,16 @@ void plan_parameter(Copy_template& plan, std::string_view line, std::size_t time
         std::size_t end = 0;
         while (find_value_number(rest, begin, end)) {
             plan.literal.append(rest.substr(0, begin));
-            float value = 0;
-            // The match is digits with at most one point: always convertible.
-            std::from_chars(rest.data() + begin, rest.data() + end, value);
-            add_hole(plan, Hole_kind::parameter_number, 0, value);
+            if (end - begin == 1) {
+                const int digit = rest[begin] - '0';
+                plan.lone_digits[digit] = true;
+                add_hole(plan, Hole_kind::parameter_digit, digit);
+            } else {
+                float value = 0;
+                // The match is digits with a point and more digits: always convertible.
+                std::from_chars(rest.data() + begin, rest.data() + end, value);
+                add_hole(plan, Hole_kind::parameter_number, 0, value);
+            }
             rest.remove_prefix(end);
         }
         plan.literal.append(rest);
@@ -159,19 +165,57 @@ Copy_template plan_copy_template(std::string_view text, const Scan_results& resu
         plan_line(plan, line, rules);
         plan.last_line_empty = line.empty();
     }
-    plan.size_limit = plan.literal.size() + plan.holes.size() * float_text_limit;
+    plan.literal_size = plan.literal.size();
+    plan.literal.append(copy_padding, '\0');
+    plan.size_limit = plan.literal_size + plan.holes.size() * float_text_limit + copy_padding;
     return plan;
 }
 
 namespace {
 
-// What fills the holes of one copy.
+// A number's text; the bytes past `size` are scratch that put() may copy
+// along but that is never kept.
+struct Number_text {
+    char bytes[float_text_limit];
+    std::size_t size;
+};
+
+// What fills the holes of one copy. A long parameter value holds many lone
+// digits, so the sum of each digit and k is formatted once per copy.
 struct Copy_numbers {
     std::int32_t k;
     std::int32_t meter_number;
     std::int32_t x_offset;
     std::int32_t y_offset;
+    Number_text digit_sums[10];
 };
+
+// Fills `numbers` for copy `k`; only the digit sums the template uses are set.
+void set_copy_numbers(Copy_numbers& numbers, const Copy_template& plan, std::int32_t k) {
+    numbers.k = k;
+    numbers.meter_number = static_cast<std::int32_t>(plan.highest_number + static_cast<std::uint32_t>(k));
+    numbers.x_offset = wrap_mul(k, plan.x_shift);
+    numbers.y_offset = wrap_mul(k, plan.y_shift);
+    for (int digit = 0; digit < 10; ++digit) {
+        if (!plan.lone_digits[digit]) continue;
+        Number_text& sum = numbers.digit_sums[digit];
+        sum.size = static_cast<std::size_t>(put_float(sum.bytes, static_cast<float>(digit) + static_cast<float>(k)) - sum.bytes);
+    }
+}
+
+// Copies `size` bytes from `from` to `out` and returns the end; plainly,
+// memcpy(out, from, size). Most pieces of a copy are a few bytes, so one of
+// up to copy_padding bytes moves as a block of that fixed size, which needs
+// no call: there are copy_padding bytes to spare after the literal bytes,
+// after every number text and after the room taken for a copy.
+char* put(char* out, const char* from, std::size_t size) {
+    if (size <= copy_padding) {
+        std::memcpy(out, from, copy_padding);
+    } else {
+        std::memcpy(out, from, size);
+    }
+    return out + size;
+}
 
 // Writes the hole's text for copy `numbers` to `out`, which has room for
 // float_text_limit bytes; returns the end.
@@ -184,6 +228,10 @@ char* put_hole(char* out, const Template_hole& hole, const Copy_numbers& numbers
     case Hole_kind::y_position: return std::to_chars(out, limit, wrap_add(hole.number, numbers.y_offset)).ptr;
     case Hole_kind::parameter_number:
         return put_float(out, static_cast<float>(hole.value + static_cast<float>(numbers.k)));
+    case Hole_kind::parameter_digit: {
+        const Number_text& sum = numbers.digit_sums[hole.number];
+        return put(out, sum.bytes, sum.size);
+    }
     }
     return out;
 }
@@ -191,20 +239,18 @@ char* put_hole(char* out, const Template_hole& hole, const Copy_numbers& numbers
 }  // namespace
 
 void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k) {
-    const Copy_numbers numbers{k, static_cast<std::int32_t>(plan.highest_number + static_cast<std::uint32_t>(k)),
-                               wrap_mul(k, plan.x_shift), wrap_mul(k, plan.y_shift)};
+    Copy_numbers numbers;
+    set_copy_numbers(numbers, plan, k);
     const char* const literal = plan.literal.data();
     std::size_t written = 0;
     if (plan.size_limit < tidy_flush_size) {
         // The whole copy fits in the buffer: written in place.
         char* out = room_for(writer, plan.size_limit);
         for (const Template_hole& hole : plan.holes) {
-            std::memcpy(out, literal + written, hole.at - written);
-            out = put_hole(out + (hole.at - written), hole, numbers);
+            out = put_hole(put(out, literal + written, hole.at - written), hole, numbers);
             written = hole.at;
         }
-        std::memcpy(out, literal + written, plan.literal.size() - written);
-        keep_room(writer, out + (plan.literal.size() - written));
+        keep_room(writer, put(out, literal + written, plan.literal_size - written));
         return;
     }
     // A copy with a huge line: its literal bytes go out as they stand.
@@ -213,7 +259,7 @@ void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k) 
         keep_room(writer, put_hole(room_for(writer, float_text_limit), hole, numbers));
         written = hole.at;
     }
-    write_bytes(writer, std::string_view(literal + written, plan.literal.size() - written));
+    write_bytes(writer, std::string_view(literal + written, plan.literal_size - written));
 }
 
 void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results& results,

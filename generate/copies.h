@@ -20,22 +20,29 @@ enum class Hole_kind {
     name_number,       // the name's number + k
     x_position,        // the position + k x shift
     y_position,        // the position + k y shift
-    parameter_number,  // a number of a parameter value + k, in single precision
+    parameter_number,  // a number with a fraction in a parameter value + k, in single precision
+    parameter_digit,   // a lone digit in a parameter value + k, likewise
 };
 
 struct Template_hole {
     std::size_t at = 0;       // the literal bytes before the hole end here
     Hole_kind kind = Hole_kind::meter_number;
-    std::int32_t number = 0;  // the name's number or the position
+    std::int32_t number = 0;  // the name's number, the position or the lone digit
     float value = 0;          // the parameter value's number
 };
+
+// Zero bytes after a template's literal bytes, never written out: they let
+// short pieces be copied as fixed-size blocks.
+constexpr std::size_t copy_padding = 16;
 
 // One copy of the target block: literal bytes (already tidy, CR LF line
 // ends) with holes between them, and what every copy shares.
 struct Copy_template {
-    std::string literal;
+    std::string literal;          // literal_size bytes, then copy_padding zero bytes
+    std::size_t literal_size = 0;
     std::vector<Template_hole> holes;  // in the order of `at`
-    std::size_t size_limit = 0;  // the most bytes a copy takes
+    bool lone_digits[10] = {};   // which lone digits parameter values hold
+    std::size_t size_limit = 0;  // the room a copy takes
     bool last_line_empty = false;
     std::uint32_t highest_number = 0;
     std::int32_t x_shift = 0;
