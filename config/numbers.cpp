@@ -46,9 +46,10 @@ std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used) {
 }
 
 std::optional<std::int32_t> scan_meter_number(std::string_view line) {
-    const std::size_t space = line.find(' ');
-    if (space == 0 || space == std::string_view::npos) return std::nullopt;
-    return scan_int(line.substr(space));
+    std::size_t start = line.find(' ');
+    if (start == 0 || start == std::string_view::npos) return std::nullopt;
+    while (start < line.size() && line[start] == ' ') ++start;  // what scan_int would skip, the quick way
+    return scan_int(line.substr(start));
 }
 
 Prefixed_number scan_prefixed_number(std::string_view value) {
