@@ -1,7 +1,7 @@
 #include "app/arguments.h"
 
 #include "app/report.h"
-#include "config/line_rules.h"
+#include "config/numbers.h"
 #include "platform/files.h"
 
 namespace quarvel {

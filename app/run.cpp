@@ -91,6 +91,10 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console, std::o
     if (!written) {
         if (output.failure.kind == Failure::Kind::read)
             return fail(console, errors, "Can't read file: ", in, output.failure.reason);
+        // A write straight from a mapped input that was cut short fails too:
+        // the input is what went wrong.
+        if (input.handle != no_handle && !input_unchanged(input))
+            return fail(console, errors, "Can't read file: ", in, "changed while it was being read");
         return fail(console, errors, "Can't write file: ", out, output.failure.reason);
     }
     console << "DONE: " << settings->copies << " copies made.\n\n";

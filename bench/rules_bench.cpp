@@ -4,10 +4,12 @@
 
 #include <string>
 
-#include "config/line_rules.h"
+#include "config/lines.h"
+#include "config/numbers.h"
 #include "config/scan.h"
 #include "generate/advance.h"
 #include "generate/copies.h"
+#include "generate/output.h"
 #include "generate/tidy_writer.h"
 
 namespace quarvel {
@@ -54,12 +56,15 @@ void scan_layout(benchmark::State& state) {
 }
 BENCHMARK(scan_layout);
 
+// The tidy pass with every line rebuilt, and with the runs in their written
+// form going out as they stand.
 void tidy_line_by_line(benchmark::State& state) {
     const std::string_view text = layout();
+    const Byte_sink discard = [](std::string_view) { return true; };
     for (auto _ : state) {
-        Tidy_writer writer = start_tidy_writer(nullptr);
+        Tidy_writer writer = start_tidy_writer(discard);
         for (std::size_t pos = 0; pos < end_of_lines(text);) write_line(writer, next_line(text, pos));
-        benchmark::DoNotOptimize(writer.buffer.data());
+        benchmark::DoNotOptimize(finish_tidy_writer(writer));
     }
     count_lines(state, line_count(text));
 }
@@ -67,10 +72,12 @@ BENCHMARK(tidy_line_by_line);
 
 void tidy_whole_runs(benchmark::State& state) {
     const std::string_view text = layout();
+    const Scan_results results = scan_input(text, "M10000");
+    const Byte_sink discard = [](std::string_view) { return true; };
     for (auto _ : state) {
-        Tidy_writer writer = start_tidy_writer(nullptr);
-        write_lines(writer, text, 0, end_of_lines(text));
-        benchmark::DoNotOptimize(writer.buffer.data());
+        Tidy_writer writer = start_tidy_writer(discard);
+        write_block(writer, text, {0, end_of_lines(text)}, results.unfinished);
+        benchmark::DoNotOptimize(finish_tidy_writer(writer));
     }
     count_lines(state, line_count(text));
 }
@@ -85,20 +92,6 @@ void scan_integers(benchmark::State& state) {
 }
 BENCHMARK(scan_integers);
 
-// The parameter rule on a value of twenty lone digits, as in the W3 workload.
-void advance_twenty_digits(benchmark::State& state) {
-    const std::string line = "P1=12345678901234567890";
-    std::string out;
-    std::int32_t k = 1;
-    for (auto _ : state) {
-        out.clear();
-        advance_parameter_line(line, k++, out);
-        benchmark::DoNotOptimize(out.data());
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * 20));
-}
-BENCHMARK(advance_twenty_digits);
-
 void match_value_numbers(benchmark::State& state) {
     const std::string_view line = "Scale=1.5 and 2.25 of 3";
     for (auto _ : state) {
@@ -111,7 +104,7 @@ void match_value_numbers(benchmark::State& state) {
 }
 BENCHMARK(match_value_numbers);
 
-// One copy of the ten-line meter of the W2 workload, rules taken apart once.
+// One copy of the ten-line meter of the W2 workload, from its template.
 void write_one_copy(benchmark::State& state) {
     const std::string block =
         "[Meter 1]\r\nName=CPU1\r\nLeft=10\r\nRight=40\r\nTop=30\r\nBottom=90\r\nCore=1\r\nType=Bar\r\n"
@@ -119,18 +112,13 @@ void write_one_copy(benchmark::State& state) {
     Run_settings settings;
     settings.meter_name = "CPU1";
     settings.parameter_keys = {"Core", "Processor"};
-    const std::vector<Copy_line> plan = plan_copies(block, {0, end_of_lines(block)}, make_copy_rules(settings, 1));
-    const unsigned digits = digits_used(plan);
-    Copy_texts texts;
-    std::string out;
+    settings.x_shift = 40;
+    const Scan_results results = scan_input(block, "CPU1");
+    const Copy_template plan = plan_copy_template(block, results, settings);
+    const Byte_sink discard = [](std::string_view) { return true; };
+    Tidy_writer writer = start_tidy_writer(discard);
     std::int32_t k = 1;
-    for (auto _ : state) {
-        set_copy_texts(texts, {k, 40 * k, 0, 2 + k}, digits);
-        ++k;
-        out.clear();
-        for (const Copy_line& line : plan) write_planned_line(line, texts, out);
-        benchmark::DoNotOptimize(out.data());
-    }
+    for (auto _ : state) write_copy(writer, plan, k++);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()));
 }
 BENCHMARK(write_one_copy);

@@ -1,11 +1,12 @@
 // The input scan: one pass over the layout that cuts it into four blocks
-// around the target meter and measures the layout.
+// around the target meter, measures the layout and notes which lines are not
+// yet in their written form.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarvel {
 
@@ -25,31 +26,55 @@ struct Layout_box {
     std::int32_t max_bottom = -10000;
 };
 
+// Where the target sits and how large it is, from its own section only.
+struct Target_box {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
 struct Scan_results {
     Text_block head;      // general settings and every meter before the target
     Text_block target;    // the target's section, from its header on
     Text_block trailing;  // from the first meter header after the target
     Text_block plugin;    // "[PluginInfo]" and everything after it
+    // Runs of lines that cannot go out as they stand, in file order: a line
+    // end other than CR LF, an empty line after an empty line or at the very
+    // top, a "Width=" or "Height=" line before the target. Every other line
+    // is already in its written form.
+    std::vector<Text_block> unfinished;
     Layout_box box;
-    std::uint32_t current_number = 0;
+    Target_box target_box;
     std::uint32_t highest_number = 0;
     bool found = false;
     std::uint32_t target_number = 0;
-    std::int32_t target_left = 0;
-    std::int32_t target_top = 0;
-    std::int32_t target_width = 0;
-    std::int32_t target_height = 0;
 };
 
 // Scans `text` (the decoded file contents) for the meter whose line after its
 // header is exactly "Name=" + `meter_name`. The blocks partition the lines of
 // `text` in file order and refer into it, so `text` must outlive the results.
+// `text` is only read, and nothing is read past its end.
 Scan_results scan_input(std::string_view text, std::string_view meter_name);
 
-// Whether `line` is exactly "Name=" + `meter_name`.
-bool is_name_line(std::string_view line, std::string_view meter_name);
+// The position keys, each with the edge of a box it gives.
+enum class Edge { left, right, top, bottom };
+struct Position_key {
+    std::string_view text;  // the key and "="
+    Edge edge;
+};
+inline constexpr Position_key position_keys[] = {
+    {"Left=", Edge::left}, {"Right=", Edge::right}, {"Top=", Edge::top}, {"Bottom=", Edge::bottom}};
 
-// The lines of `block`, each followed by "\n": the block's stored form.
-std::string block_text(std::string_view text, Text_block block);
+// The position key that `line` begins with, or null.
+inline const Position_key* position_key_of(std::string_view line) {
+    if (line.empty()) return nullptr;
+    const char c = line[0];
+    if (c != 'L' && c != 'R' && c != 'T' && c != 'B') return nullptr;  // most lines stop here
+    for (const Position_key& key : position_keys) {
+        if (line.substr(0, key.text.size()) == key.text) return &key;
+    }
+    return nullptr;
+}
 
 }  // namespace quarvel

@@ -20,7 +20,8 @@
 #include <vector>
 
 #include "config/encoding.h"
-#include "config/line_rules.h"
+#include "config/lines.h"
+#include "config/numbers.h"
 #include "config/run_settings.h"
 #include "config/scan.h"
 #include "generate/copies.h"
@@ -49,6 +50,13 @@ std::vector<std::string_view> lines_of(std::string_view text, std::size_t begin,
 }
 
 std::vector<std::string_view> all_lines(std::string_view text) { return lines_of(text, 0, end_of_lines(text)); }
+
+// The lines of `block`, each followed by "\n".
+std::string block_text(std::string_view text, Text_block block) {
+    std::string out;
+    for (std::string_view line : lines_of(text, block.begin, block.end)) out.append(line) += '\n';
+    return out;
+}
 
 // The tidy pass written out plainly: drop empty lines before the first
 // non-empty one and every empty line that follows another kept empty line.
@@ -199,9 +207,15 @@ void check_output(std::string_view text, std::string_view preamble, const Scan_r
     }
 
     // The copies stand right before the plugin part, and nothing else moves.
-    Tidy_writer copies_writer = start_tidy_writer(nullptr);
+    std::string copies_bytes;
+    const Byte_sink into_memory = [&copies_bytes](std::string_view bytes) {
+        copies_bytes.append(bytes);
+        return true;
+    };
+    Tidy_writer copies_writer = start_tidy_writer(into_memory);
     write_copies(copies_writer, text, r, settings);
-    const std::vector<std::string> copies = output_lines(copies_writer.buffer);
+    copies_bytes.append(copies_writer.buffer.data(), copies_writer.used);  // what still waits in the buffer
+    const std::vector<std::string> copies = output_lines(copies_bytes);
     std::vector<std::string> expected = as_strings(lines_of(text, 0, r.plugin.begin));
     expected.insert(expected.end(), copies.begin(), copies.end());
     for (std::string_view line : lines_of(text, r.plugin.begin, r.plugin.end)) expected.emplace_back(line);

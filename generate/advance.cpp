@@ -1,9 +1,9 @@
 #include "generate/advance.h"
 
 #include <charconv>
-#include <system_error>
+#include <cstdint>
 
-#include "config/line_rules.h"
+#include "config/numbers.h"
 
 namespace quarvel {
 
@@ -28,31 +28,6 @@ char* put_float(char* out, float value) {
         if (static_cast<float>(whole) == value) return std::to_chars(out, out + float_text_limit, whole).ptr;
     }
     return std::to_chars(out, out + float_text_limit, value, std::chars_format::general, 6).ptr;
-}
-
-void append_float(std::string& out, float value) {
-    char text[float_text_limit];
-    out.append(text, put_float(text, value));
-}
-
-void advance_parameter_line(std::string_view line, std::int32_t k, std::string& out) {
-    const std::size_t eq = line.find('=');
-    const std::string_view key = line.substr(0, eq);
-    std::string_view rest = eq == std::string_view::npos ? std::string_view{} : line.substr(eq + 1);
-    out.append(key);
-    out += '=';
-    const float step = static_cast<float>(k);
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    while (find_value_number(rest, begin, end)) {
-        float number = 0;
-        // The match is digits with at most one point: always convertible.
-        std::from_chars(rest.data() + begin, rest.data() + end, number);
-        out.append(rest.substr(0, begin));
-        append_float(out, static_cast<float>(number + step));
-        rest.remove_prefix(end);
-    }
-    out.append(rest);
 }
 
 }  // namespace quarvel

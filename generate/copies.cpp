@@ -1,162 +1,46 @@
+// The copy rules. Copy k (1 ... copies) is the target block, its blank lines
+// tidied (empty lines at its top dropped, runs of them cut to one), each line
+// rewritten by the first of these rules that applies to it:
+//  1. A target header, "[Meter N]", "[Source N]", "[Output N]" or
+//     "[InputController N]" with N the target number written plainly: N
+//     becomes the new meter number, highest meter number + k.
+//  2. Any other line beginning with "[Output" or "[InputController": its
+//     first run of digits becomes the new meter number (no digits: unchanged).
+//  3. The target's own name line, "Name=" + meter name: the number after the
+//     name's leading non-digits gets + k, and the text after it stays. A name
+//     without a digit counts as 0 (k is appended); one whose number does not
+//     fit in 32 bits is unchanged.
+//  4. "Left=" or "Right=": the value + k x shift; "Top=" or "Bottom=": the
+//     value + k y shift. Text after the value is dropped; a line without a
+//     value is unchanged.
+//  5. A line beginning with a parameter key and "=": in its value (all text
+//     after the first "="), every digit with any decimal fraction after it
+//     gets + k in single precision. The line is written once per key that it
+//     begins with.
+//  6. Any other line is unchanged.
+// Arithmetic wraps at 32 bits. The rules are applied once, to plan a template
+// of literal bytes and holes; each copy writes the literal bytes and fills in
+// the holes.
 #include "generate/copies.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstring>
 
-#include "config/line_rules.h"
+#include "config/lines.h"
+#include "config/numbers.h"
 #include "generate/advance.h"
 
 namespace quarvel {
 namespace {
 
-void set_number(Number_text& text, std::int32_t value) {
-    text.size = static_cast<std::size_t>(std::to_chars(text.bytes, text.bytes + sizeof text.bytes, value).ptr - text.bytes);
-}
+// The texts that the rules look for, made once.
+struct Copy_rules {
+    std::string target_headers[4];
+    std::string name_line;
+    std::vector<std::string> parameter_prefixes;  // each key + "="
+};
 
-void set_number(Number_text& text, float value) {
-    text.size = static_cast<std::size_t>(put_float(text.bytes, value) - text.bytes);
-}
-
-// Copies `text` to `out`: most pieces are a few bytes, too few for a call.
-char* put(char* out, std::string_view text) {
-    if (text.size() > 16) {
-        std::memcpy(out, text.data(), text.size());
-        return out + text.size();
-    }
-    for (const char c : text) *out++ = c;
-    return out;
-}
-
-// Copies a number's text: a fixed eight bytes when that covers it, which
-// needs no loop; the room for each number in the line buffer allows it.
-char* put(char* out, const Number_text& text) {
-    if (text.size > 8) return put(out, text.view());
-    std::memcpy(out, text.bytes, 8);
-    return out + text.size;
-}
-
-char* put_int(char* out, std::int32_t value) { return std::to_chars(out, out + 16, value).ptr; }
-
-// A line whose number is replaced: `line` up to `cut`, the number, and the
-// line from `resume` on (empty when `resume` is past its end).
-Copy_line replaced_number(Copy_rule rule, std::string_view line, std::size_t cut, std::size_t resume,
-                          std::int32_t value = 0) {
-    Copy_line plan;
-    plan.rule = rule;
-    plan.line = line;
-    plan.cut = cut;
-    plan.resume = resume;
-    plan.value = value;
-    return plan;
-}
-
-Copy_line verbatim(std::string_view line) {
-    Copy_line plan;
-    plan.line = line;
-    return plan;
-}
-
-// Replaces the first run of digits with the new meter number.
-Copy_line plan_companion(std::string_view line) {
-    std::size_t begin = 0;
-    while (begin < line.size() && !is_digit(line[begin])) ++begin;
-    if (begin == line.size()) return verbatim(line);
-    std::size_t end = begin;
-    while (end < line.size() && is_digit(line[end])) ++end;
-    return replaced_number(Copy_rule::meter_number, line, begin, end);
-}
-
-Copy_line plan_name(std::string_view line) {
-    const std::size_t eq = line.find('=');
-    const std::string_view value = line.substr(eq + 1);
-    const Prefixed_number parts = scan_prefixed_number(value);
-    const bool has_digit = parts.prefix.size() < value.size();
-    if (has_digit && !parts.number) return verbatim(line);  // a number that does not fit is left alone
-    const std::size_t cut = eq + 1 + parts.prefix.size();
-    return replaced_number(Copy_rule::name, line, cut, line.size() - parts.rest.size(),
-                           parts.number.value_or(0));
-}
-
-// The text after the number is dropped: the key, "=" and the moved value.
-Copy_line plan_position(std::string_view line, Copy_rule rule) {
-    const std::size_t eq = line.find('=');
-    const std::optional<std::int32_t> value = scan_int(line.substr(eq + 1));
-    if (!value) return verbatim(line);
-    return replaced_number(rule, line, eq + 1, line.size(), *value);
-}
-
-Copy_line plan_parameter(std::string_view line, std::size_t repeat) {
-    Copy_line plan;
-    plan.rule = Copy_rule::parameter;
-    plan.line = line;
-    plan.repeat = repeat;
-    const std::size_t eq = line.find('=');
-    plan.cut = eq + 1;
-    std::string_view rest = line.substr(eq + 1);
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    while (find_value_number(rest, begin, end)) {
-        Value_number number;
-        number.before = rest.substr(0, begin);
-        if (end - begin == 1) {
-            number.digit = rest[begin] - '0';
-        } else {
-            // The match is digits with at most one point: always convertible.
-            std::from_chars(rest.data() + begin, rest.data() + end, number.value);
-        }
-        plan.numbers.push_back(number);
-        rest.remove_prefix(end);
-    }
-    plan.resume = line.size() - rest.size();
-    return plan;
-}
-
-// The most bytes put_planned writes for `plan`.
-std::size_t planned_size_limit(const Copy_line& plan) {
-    return plan.line.size() + float_text_limit * (plan.numbers.size() + 1);
-}
-
-// Writes the planned line as it stands in the copy of `texts` to `out`, which
-// has room for planned_size_limit(plan) bytes; returns the end of what it wrote.
-char* put_planned(const Copy_line& plan, const Copy_texts& texts, char* out) {
-    switch (plan.rule) {
-    case Copy_rule::verbatim:
-        return put(out, plan.line);
-    case Copy_rule::meter_number:
-        out = put(out, plan.line.substr(0, plan.cut));
-        out = put(out, texts.meter_number);
-        return put(out, plan.line.substr(plan.resume));
-    case Copy_rule::name:
-        out = put(out, plan.line.substr(0, plan.cut));
-        out = put_int(out, wrap_add(plan.value, texts.step.k));
-        return put(out, plan.line.substr(plan.resume));
-    case Copy_rule::x_position:
-    case Copy_rule::y_position: {
-        const std::int32_t offset = plan.rule == Copy_rule::x_position ? texts.step.x_offset : texts.step.y_offset;
-        out = put(out, plan.line.substr(0, plan.cut));
-        return put_int(out, wrap_add(plan.value, offset));
-    }
-    case Copy_rule::parameter: {
-        out = put(out, plan.line.substr(0, plan.cut));
-        const float step = static_cast<float>(texts.step.k);
-        for (const Value_number& number : plan.numbers) {
-            out = put(out, number.before);
-            if (number.digit >= 0) {
-                out = put(out, texts.digits[number.digit]);
-            } else {
-                out = put_float(out, static_cast<float>(number.value + step));
-            }
-        }
-        return put(out, plan.line.substr(plan.resume));
-    }
-    }
-    return out;
-}
-
-}  // namespace
-
-Copy_rules make_copy_rules(const Run_settings& settings, std::uint32_t target_number) {
+Copy_rules make_rules(const Run_settings& settings, std::uint32_t target_number) {
     Copy_rules rules;
     const std::string number = std::to_string(target_number);
     rules.target_headers[0] = "[Meter " + number + "]";
@@ -168,100 +52,224 @@ Copy_rules make_copy_rules(const Run_settings& settings, std::uint32_t target_nu
     return rules;
 }
 
-Copy_line plan_copy_line(std::string_view line, const Copy_rules& rules) {
+void add_hole(Copy_template& plan, Hole_kind kind, std::int32_t number = 0, float value = 0) {
+    Template_hole hole;
+    hole.at = plan.literal.size();
+    hole.kind = kind;
+    hole.number = number;
+    hole.value = value;
+    plan.holes.push_back(hole);
+}
+
+// `line` with [begin, end) replaced by a hole, then the line end.
+void plan_replaced(Copy_template& plan, std::string_view line, std::size_t begin, std::size_t end,
+                   Hole_kind kind, std::int32_t number = 0) {
+    plan.literal.append(line.substr(0, begin));
+    add_hole(plan, kind, number);
+    plan.literal.append(line.substr(end));
+    plan.literal.append("\r\n");
+}
+
+void plan_unchanged(Copy_template& plan, std::string_view line) {
+    plan.literal.append(line);
+    plan.literal.append("\r\n");
+}
+
+// Rule 2: the first run of digits.
+void plan_companion(Copy_template& plan, std::string_view line) {
+    std::size_t begin = 0;
+    while (begin < line.size() && !is_digit(line[begin])) ++begin;
+    if (begin == line.size()) return plan_unchanged(plan, line);
+    std::size_t end = begin;
+    while (end < line.size() && is_digit(line[end])) ++end;
+    plan_replaced(plan, line, begin, end, Hole_kind::meter_number);
+}
+
+// Rule 3, on "Name=" + meter name.
+void plan_name(Copy_template& plan, std::string_view line) {
+    const std::size_t value_start = 5;
+    const Prefixed_number parts = scan_prefixed_number(line.substr(value_start));
+    const bool has_digit = value_start + parts.prefix.size() < line.size();
+    if (has_digit && !parts.number) return plan_unchanged(plan, line);
+    plan_replaced(plan, line, value_start + parts.prefix.size(), line.size() - parts.rest.size(),
+                  Hole_kind::name_number, parts.number.value_or(0));
+}
+
+// Rule 5, once for each matching key.
+void plan_parameter(Copy_template& plan, std::string_view line, std::size_t times) {
+    const std::size_t value_start = line.find('=') + 1;
+    for (std::size_t i = 0; i < times; ++i) {
+        plan.literal.append(line.substr(0, value_start));
+        std::string_view rest = line.substr(value_start);
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        while (find_value_number(rest, begin, end)) {
+            plan.literal.append(rest.substr(0, begin));
+            if (end - begin == 1) {
+                const int digit = rest[begin] - '0';
+                plan.lone_digits[digit] = true;
+                add_hole(plan, Hole_kind::parameter_digit, digit);
+            } else {
+                float value = 0;
+                // The match is digits with a point and more digits: always convertible.
+                std::from_chars(rest.data() + begin, rest.data() + end, value);
+                add_hole(plan, Hole_kind::parameter_number, 0, value);
+            }
+            rest.remove_prefix(end);
+        }
+        plan.literal.append(rest);
+        plan.literal.append("\r\n");
+    }
+}
+
+void plan_line(Copy_template& plan, std::string_view line, const Copy_rules& rules) {
     for (const std::string& header : rules.target_headers) {
         if (line == header) {
-            // A target header always holds digits: it was formatted from a number.
-            return replaced_number(Copy_rule::meter_number, line, line.find_first_of("0123456789"),
-                                   line.size() - 1);
+            // Formatted from a number, a target header always holds digits.
+            return plan_replaced(plan, line, line.find_first_of("0123456789"), line.size() - 1,
+                                 Hole_kind::meter_number);
         }
     }
-    if (begins_with(line, "[Output") || begins_with(line, "[InputController")) return plan_companion(line);
-    if (line == rules.name_line) return plan_name(line);
-    if (begins_with(line, "Left=") || begins_with(line, "Right=")) return plan_position(line, Copy_rule::x_position);
-    if (begins_with(line, "Top=") || begins_with(line, "Bottom=")) return plan_position(line, Copy_rule::y_position);
+    if (begins_with(line, "[Output") || begins_with(line, "[InputController")) return plan_companion(plan, line);
+    if (line == rules.name_line) return plan_name(plan, line);
+    if (const Position_key* key = position_key_of(line)) {
+        const std::optional<std::int32_t> value = scan_int(line.substr(key->text.size()));
+        if (!value) return plan_unchanged(plan, line);
+        const bool across = key->edge == Edge::left || key->edge == Edge::right;
+        return plan_replaced(plan, line, key->text.size(), line.size(),
+                             across ? Hole_kind::x_position : Hole_kind::y_position, *value);
+    }
     std::size_t matched = 0;
     for (const std::string& prefix : rules.parameter_prefixes) {
         if (begins_with(line, prefix)) ++matched;
     }
-    if (matched > 0) return plan_parameter(line, matched);
-    return verbatim(line);
+    if (matched > 0) return plan_parameter(plan, line, matched);
+    plan_unchanged(plan, line);
 }
 
-unsigned digits_used(const std::vector<Copy_line>& plan) {
-    unsigned digits = 0;
-    for (const Copy_line& line : plan) {
-        for (const Value_number& number : line.numbers) {
-            if (number.digit >= 0) digits |= 1u << number.digit;
-        }
-    }
-    return digits;
-}
+}  // namespace
 
-void set_copy_texts(Copy_texts& texts, const Copy_step& step, unsigned digits) {
-    texts.step = step;
-    set_number(texts.meter_number, step.new_number);
-    const float k = static_cast<float>(step.k);
-    for (int digit = 0; digit < 10; ++digit) {
-        if ((digits >> digit) & 1u) set_number(texts.digits[digit], static_cast<float>(digit + k));
-    }
-}
-
-void write_planned_line(const Copy_line& plan, const Copy_texts& texts, std::string& out) {
-    std::string line(planned_size_limit(plan), '\0');
-    line.resize(static_cast<std::size_t>(put_planned(plan, texts, &line[0]) - line.data()));
-    for (std::size_t i = 0; i < plan.repeat; ++i) {
-        out += line;
-        out += '\n';
-    }
-}
-
-void rewrite_copy_line(std::string_view line, const Copy_rules& rules, const Copy_step& step,
-                       std::string& out) {
-    const Copy_line plan = plan_copy_line(line, rules);
-    Copy_texts texts;
-    set_copy_texts(texts, step, digits_used({plan}));
-    write_planned_line(plan, texts, out);
-}
-
-std::vector<Copy_line> plan_copies(std::string_view text, Text_block target, const Copy_rules& rules) {
-    // The filter restarts for every copy, so every copy keeps the same lines.
-    std::vector<Copy_line> plan;
-    Blank_filter filter = collapse_and_trim();
-    std::size_t pos = target.begin;
-    while (pos < target.end) {
+Copy_template plan_copy_template(std::string_view text, const Scan_results& results,
+                                 const Run_settings& settings) {
+    Copy_template plan;
+    plan.highest_number = results.highest_number;
+    plan.x_shift = settings.x_shift;
+    plan.y_shift = settings.y_shift;
+    const Copy_rules rules = make_rules(settings, results.target_number);
+    // Every copy keeps the same lines: the filter starts afresh for each.
+    Blank_filter filter;
+    std::size_t pos = results.target.begin;
+    while (pos < results.target.end) {
         const std::string_view line = next_line(text, pos);
-        if (keep_line(filter, line)) plan.push_back(plan_copy_line(line, rules));
+        if (!keep_line(filter, line)) continue;
+        plan_line(plan, line, rules);
+        plan.last_line_empty = line.empty();
     }
+    plan.literal_size = plan.literal.size();
+    plan.literal.append(copy_padding, '\0');
+    plan.size_limit = plan.literal_size + plan.holes.size() * float_text_limit + copy_padding;
     return plan;
+}
+
+namespace {
+
+// A number's text; the bytes past `size` are scratch that put() may copy
+// along but that is never kept.
+struct Number_text {
+    char bytes[float_text_limit];
+    std::size_t size;
+};
+
+// What fills the holes of one copy. A long parameter value holds many lone
+// digits, so the sum of each digit and k is formatted once per copy.
+struct Copy_numbers {
+    std::int32_t k;
+    std::int32_t meter_number;
+    std::int32_t x_offset;
+    std::int32_t y_offset;
+    Number_text digit_sums[10];
+};
+
+// Fills `numbers` for copy `k`; only the digit sums the template uses are set.
+void set_copy_numbers(Copy_numbers& numbers, const Copy_template& plan, std::int32_t k) {
+    numbers.k = k;
+    numbers.meter_number = static_cast<std::int32_t>(plan.highest_number + static_cast<std::uint32_t>(k));
+    numbers.x_offset = wrap_mul(k, plan.x_shift);
+    numbers.y_offset = wrap_mul(k, plan.y_shift);
+    for (int digit = 0; digit < 10; ++digit) {
+        if (!plan.lone_digits[digit]) continue;
+        Number_text& sum = numbers.digit_sums[digit];
+        sum.size = static_cast<std::size_t>(put_float(sum.bytes, static_cast<float>(digit) + static_cast<float>(k)) - sum.bytes);
+    }
+}
+
+// Copies `size` bytes from `from` to `out` and returns the end; plainly,
+// memcpy(out, from, size). Most pieces of a copy are a few bytes, so one of
+// up to copy_padding bytes moves as a block of that fixed size, which needs
+// no call: there are copy_padding bytes to spare after the literal bytes,
+// after every number text and after the room taken for a copy.
+char* put(char* out, const char* from, std::size_t size) {
+    if (size <= copy_padding) {
+        std::memcpy(out, from, copy_padding);
+    } else {
+        std::memcpy(out, from, size);
+    }
+    return out + size;
+}
+
+// Writes the hole's text for copy `numbers` to `out`, which has room for
+// float_text_limit bytes; returns the end.
+char* put_hole(char* out, const Template_hole& hole, const Copy_numbers& numbers) {
+    char* const limit = out + float_text_limit;
+    switch (hole.kind) {
+    case Hole_kind::meter_number: return std::to_chars(out, limit, numbers.meter_number).ptr;
+    case Hole_kind::name_number: return std::to_chars(out, limit, wrap_add(hole.number, numbers.k)).ptr;
+    case Hole_kind::x_position: return std::to_chars(out, limit, wrap_add(hole.number, numbers.x_offset)).ptr;
+    case Hole_kind::y_position: return std::to_chars(out, limit, wrap_add(hole.number, numbers.y_offset)).ptr;
+    case Hole_kind::parameter_number:
+        return put_float(out, static_cast<float>(hole.value + static_cast<float>(numbers.k)));
+    case Hole_kind::parameter_digit: {
+        const Number_text& sum = numbers.digit_sums[hole.number];
+        return put(out, sum.bytes, sum.size);
+    }
+    }
+    return out;
+}
+
+}  // namespace
+
+void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k) {
+    Copy_numbers numbers;
+    set_copy_numbers(numbers, plan, k);
+    const char* const literal = plan.literal.data();
+    std::size_t written = 0;
+    if (plan.size_limit < tidy_flush_size) {
+        // The whole copy fits in the buffer: written in place.
+        char* out = room_for(writer, plan.size_limit);
+        for (const Template_hole& hole : plan.holes) {
+            out = put_hole(put(out, literal + written, hole.at - written), hole, numbers);
+            written = hole.at;
+        }
+        keep_room(writer, put(out, literal + written, plan.literal_size - written));
+        return;
+    }
+    // A copy with a huge line: its literal bytes go out as they stand.
+    for (const Template_hole& hole : plan.holes) {
+        write_bytes(writer, std::string_view(literal + written, hole.at - written));
+        keep_room(writer, put_hole(room_for(writer, float_text_limit), hole, numbers));
+        written = hole.at;
+    }
+    write_bytes(writer, std::string_view(literal + written, plan.literal_size - written));
 }
 
 void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results& results,
                   const Run_settings& settings) {
     if (settings.copies <= 0) return;
-    const std::vector<Copy_line> plan = plan_copies(text, results.target, make_copy_rules(settings, results.target_number));
-    const unsigned digits = digits_used(plan);
-    std::size_t longest = 0;
-    for (const Copy_line& planned : plan) longest = std::max(longest, planned_size_limit(planned));
-    std::string line(longest, '\0');  // written in place, never grown
-    Copy_step step;
-    Copy_texts texts;
-    for (std::int64_t k = 1; k <= settings.copies; ++k) {
-        step.k = static_cast<std::int32_t>(k);
-        step.x_offset = wrap_add(step.x_offset, settings.x_shift);
-        step.y_offset = wrap_add(step.y_offset, settings.y_shift);
-        step.new_number = static_cast<std::int32_t>(results.highest_number + static_cast<std::uint32_t>(step.k));
-        set_copy_texts(texts, step, digits);
-        for (const Copy_line& planned : plan) {
-            if (planned.rule == Copy_rule::verbatim) {
-                write_line(writer, planned.line);
-                continue;
-            }
-            const char* end = put_planned(planned, texts, &line[0]);
-            const std::string_view written(line.data(), static_cast<std::size_t>(end - line.data()));
-            for (std::size_t i = 0; i < planned.repeat; ++i) write_line(writer, written);
-        }
-    }
+    const Copy_template plan = plan_copy_template(text, results, settings);
+    for (std::int64_t k = 1; k <= settings.copies && !writer.failed; ++k)
+        write_copy(writer, plan, static_cast<std::int32_t>(k));
+    // A copy begins with its header, so the filter passes every line of it.
+    lines_written(writer, plan.last_line_empty);
 }
 
 }  // namespace quarvel

@@ -2,7 +2,6 @@
 // fit the layout or the row of copies, whichever is larger.
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
 #include "config/run_settings.h"
@@ -11,18 +10,10 @@
 
 namespace quarvel {
 
-// The size written on every head "Width=" and "Height=" line.
-struct Head_sizes {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-};
-
-// The larger of the layout box's extent and copies x shift + target size,
-// per axis, in wrapping signed 32-bit arithmetic.
-Head_sizes head_sizes(const Scan_results& results, const Run_settings& settings);
-
-// Writes the head block of `text` through the collapse filter, with every line
-// that begins with "Width=" or "Height=" rewritten to the computed size.
+// Writes the head block of `text` through the tidy pass, with every line
+// that begins with "Width=" ("Height=") rewritten to the larger of the layout
+// box's extent and copies x shift + target width (height), in wrapping
+// signed 32-bit arithmetic.
 void write_head_block(Tidy_writer& writer, std::string_view text, const Scan_results& results,
                       const Run_settings& settings);
 

@@ -1,86 +1,117 @@
 #include "generate/tidy_writer.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "config/lines.h"
+
 namespace quarvel {
 namespace {
 
-// Hands `bytes` to the file, encoded as the writer's encoding asks.
+// Hands `bytes` to the sink, encoded as the writer's encoding asks.
 void send(Tidy_writer& writer, std::string_view bytes, bool last = false) {
     if (writer.failed) return;
-    if (writer.encoding == Text_encoding::bytes) {
-        if (!(*writer.sink)(bytes)) writer.failed = true;
-        return;
+    if (writer.encoding != Text_encoding::bytes) {
+        writer.encoded.clear();
+        encode_text(writer.encoding, bytes, writer.carry, last, writer.encoded);
+        bytes = writer.encoded;
     }
-    writer.encoded.clear();
-    encode_text(writer.encoding, bytes, writer.carry, last, writer.encoded);
-    if (!(*writer.sink)(writer.encoded)) writer.failed = true;
+    if (!bytes.empty() && !(*writer.sink)(bytes)) writer.failed = true;
 }
 
 void flush_buffer(Tidy_writer& writer, bool last = false) {
-    if (writer.sink == nullptr) return;
-    send(writer, writer.buffer, last);
-    writer.buffer.clear();
+    send(writer, std::string_view(writer.buffer.data(), writer.used), last);
+    writer.used = 0;
+}
+
+// Grows the buffer, up to tidy_flush_size, to hold `size` more bytes: a
+// small output never needs all of it.
+void make_room(Tidy_writer& writer, std::size_t size) {
+    if (writer.used + size <= writer.buffer.size()) return;
+    writer.buffer.resize(std::min(tidy_flush_size, std::max(writer.used + size, 2 * writer.buffer.size())));
+}
+
+// Whether the last of the whole lines in `lines` (CR LF ends) is empty.
+bool last_line_empty(std::string_view lines) {
+    return lines.size() == 2 || (lines.size() > 2 && lines[lines.size() - 3] == '\n');
 }
 
 }  // namespace
 
-Tidy_writer start_tidy_writer(const Byte_sink* sink, std::string_view preamble,
-                              Text_encoding encoding) {
+Tidy_writer start_tidy_writer(const Byte_sink& sink, std::string_view preamble, Text_encoding encoding) {
     Tidy_writer writer;
-    writer.sink = sink;
+    writer.sink = &sink;
     writer.encoding = encoding;
-    if (sink != nullptr) writer.buffer.reserve(tidy_flush_size + 4096);
-    writer.buffer.append(preamble);
+    write_bytes(writer, preamble);
     return writer;
+}
+
+char* room_for(Tidy_writer& writer, std::size_t size) {
+    if (writer.used + size > tidy_flush_size) flush_buffer(writer);
+    make_room(writer, size);
+    return &writer.buffer[writer.used];
+}
+
+void write_bytes(Tidy_writer& writer, std::string_view bytes) {
+    if (bytes.empty()) return;  // its data may be null
+    if (writer.used + bytes.size() > tidy_flush_size) {
+        flush_buffer(writer);
+        // A large piece goes straight out rather than through the buffer.
+        if (bytes.size() >= tidy_flush_size) {
+            send(writer, bytes);
+            return;
+        }
+    }
+    make_room(writer, bytes.size());
+    std::memcpy(&writer.buffer[writer.used], bytes.data(), bytes.size());
+    writer.used += bytes.size();
 }
 
 void write_line(Tidy_writer& writer, std::string_view line) {
     if (!keep_line(writer.filter, line)) return;
-    if (writer.sink != nullptr && line.size() >= tidy_flush_size) {
-        // A huge line goes straight out rather than doubling in the buffer.
-        flush_buffer(writer);
-        send(writer, line);
-    } else {
-        writer.buffer.append(line);
-    }
-    writer.buffer.push_back('\r');  // inline, unlike a second append call
-    writer.buffer.push_back('\n');
-    if (writer.buffer.size() >= tidy_flush_size) flush_buffer(writer);
+    write_bytes(writer, line);
+    write_bytes(writer, "\r\n");
 }
 
-void write_lines(Tidy_writer& writer, std::string_view text, std::size_t begin, std::size_t end) {
-    // [run, pos) is the pending run of lines whose bytes are already tidy.
-    std::size_t run = begin;
-    std::size_t pos = begin;
-    while (pos < end) {
-        const std::size_t line_start = pos;
-        const std::string_view line = next_line(text, pos);
-        const bool ends_crlf = pos - line_start == line.size() + 2;
-        // A huge line goes through write_line, which sends it straight out.
-        if (ends_crlf && line.size() < tidy_flush_size && keep_line(writer.filter, line)) {
-            if (pos - run < tidy_flush_size) continue;
-            writer.buffer.append(text.substr(run, pos - run));
-            if (writer.buffer.size() >= tidy_flush_size) flush_buffer(writer);
-            run = pos;
-            continue;
+void lines_written(Tidy_writer& writer, bool last_empty) {
+    writer.filter.seen_text = true;
+    writer.filter.last_empty = last_empty;
+}
+
+void write_block(Tidy_writer& writer, std::string_view text, Text_block block,
+                 const std::vector<Text_block>& unfinished, Rebuild_line rebuild, const void* context) {
+    // The first unfinished run that reaches into the block; runs may cross
+    // block borders, so each is clipped to the block.
+    auto run = std::upper_bound(unfinished.begin(), unfinished.end(), block.begin,
+                                [](std::size_t pos, const Text_block& r) { return pos < r.end; });
+    std::size_t pos = block.begin;
+    while (pos < block.end) {
+        const std::size_t run_begin = run == unfinished.end() ? block.end : std::max(run->begin, block.begin);
+        // Lines in their written form end with CR LF, so this stays inside the text.
+        const std::size_t final_end = std::min(run_begin, block.end);
+        if (final_end > pos) {
+            const std::string_view lines = text.substr(pos, final_end - pos);
+            write_bytes(writer, lines);
+            lines_written(writer, last_line_empty(lines));
+            pos = final_end;
         }
-        writer.buffer.append(text.substr(run, line_start - run));
-        if (!ends_crlf || line.size() >= tidy_flush_size) write_line(writer, line);
-        // Otherwise the filter has dropped the line, and counted it.
-        run = pos;
+        if (run == unfinished.end() || pos >= block.end) break;
+        const std::size_t run_end = std::min(run->end, block.end);
+        while (pos < run_end) {
+            const std::string_view line = next_line(text, pos);
+            if (rebuild != nullptr) {
+                rebuild(writer, line, context);
+            } else {
+                write_line(writer, line);
+            }
+        }
+        ++run;
     }
-    const std::size_t stop = end <= text.size() ? end : text.size();
-    if (run < stop) writer.buffer.append(text.substr(run, stop - run));
-    if (writer.buffer.size() >= tidy_flush_size) flush_buffer(writer);
 }
 
 bool finish_tidy_writer(Tidy_writer& writer) {
     // Read back, the file would end with one more empty line: pass it too.
     write_line(writer, {});
-    if (writer.sink == nullptr && writer.encoding != Text_encoding::bytes) {
-        std::string encoded;
-        encode_text(writer.encoding, writer.buffer, writer.carry, true, encoded);
-        writer.buffer = std::move(encoded);
-    }
     flush_buffer(writer, true);
     return !writer.failed;
 }

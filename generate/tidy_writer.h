@@ -1,49 +1,90 @@
 // The tidy pass as a stream: lines go through the collapse-and-trim filter
-// and out with CR LF line ends, buffered, to a file or into memory.
+// and out with CR LF line ends, buffered, to a byte sink (a file, memory).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/encoding.h"
-#include "config/line_rules.h"
+#include "config/scan.h"
 
 namespace quarvel {
 
-// Where written bytes go; false when they could not be written.
+// Where the finished bytes go; returns false when they could not be written.
 using Byte_sink = std::function<bool(std::string_view)>;
 
-struct Tidy_writer {
-    std::string buffer;            // bytes not yet handed to the file
-    Blank_filter filter = collapse_and_trim();
-    const Byte_sink* sink = nullptr;  // null: everything stays in `buffer`
-    bool failed = false;              // a write to the sink failed
-    Text_encoding encoding = Text_encoding::bytes;  // what the UTF-8 text becomes on the way out
-    std::string carry;             // an incomplete UTF-8 sequence left over by the last flush
-    std::string encoded;           // room for the encoded bytes of one flush
+// The collapse-and-trim filter: an empty line passes only as the first of a
+// run, and never before the first non-empty line.
+struct Blank_filter {
+    bool seen_text = false;
+    bool last_empty = false;  // the last line that passed was empty
 };
 
-// How many buffered bytes make a write to the file.
+// Returns whether `line` passes the filter, and updates it.
+inline bool keep_line(Blank_filter& filter, std::string_view line) {
+    if (!line.empty()) {
+        filter.seen_text = true;
+        filter.last_empty = false;
+        return true;
+    }
+    if (!filter.seen_text || filter.last_empty) return false;
+    filter.last_empty = true;
+    return true;
+}
+
+struct Tidy_writer {
+    const Byte_sink* sink = nullptr;
+    std::string buffer;            // room for up to tidy_flush_size bytes
+    std::size_t used = 0;          // how many bytes of it wait for the sink
+    Blank_filter filter;
+    bool failed = false;           // the sink refused a write
+    Text_encoding encoding = Text_encoding::bytes;  // what the UTF-8 text becomes on the way out
+    std::string carry;             // an incomplete UTF-8 sequence left over by the last hand-over
+    std::string encoded;           // room for the encoded bytes of one hand-over
+};
+
+// How many buffered bytes make a hand-over to the sink.
 constexpr std::size_t tidy_flush_size = std::size_t{1} << 20;
 
-// Starts a writer that sends its bytes to `sink`, or keeps them in memory when
-// `sink` is null. `preamble` (a byte-order mark) is written first, untidied.
-// With a UTF-16 `encoding` the text (preamble included) is encoded as it goes
-// out; in memory, when the writer is finished.
-Tidy_writer start_tidy_writer(const Byte_sink* sink, std::string_view preamble = {},
+// Starts a writer for `sink`, which must outlive it. `preamble` (a byte-order
+// mark) is written first, untidied. With a UTF-16 `encoding` everything
+// (preamble included) is encoded on its way to the sink.
+Tidy_writer start_tidy_writer(const Byte_sink& sink, std::string_view preamble = {},
                               Text_encoding encoding = Text_encoding::bytes);
 
 // Passes one line (without its line end) through the tidy pass.
 void write_line(Tidy_writer& writer, std::string_view line);
 
-// Passes the lines of `text` from position `begin` to `end` (as next_line
-// walks them) through the tidy pass, like write_line on each. Runs of lines
-// that already end with CR LF and pass the filter go out as they stand.
-void write_lines(Tidy_writer& writer, std::string_view text, std::size_t begin, std::size_t end);
+// Writes bytes already in their written form (a piece of a line or many
+// lines) without consulting the filter; see lines_written.
+void write_bytes(Tidy_writer& writer, std::string_view bytes);
+
+// Room for `size` (below tidy_flush_size) more bytes in the buffer, handing
+// the buffer to the sink first when needed. Fill it, then call keep_room.
+char* room_for(Tidy_writer& writer, std::size_t size);
+
+// Keeps the bytes written to the room up to `end`.
+inline void keep_room(Tidy_writer& writer, const char* end) {
+    writer.used = static_cast<std::size_t>(end - writer.buffer.data());
+}
+
+// Tells the filter that whole lines, which pass it as they stand, went out
+// through write_bytes, the last of them empty or not.
+void lines_written(Tidy_writer& writer, bool last_empty);
+
+// Writes the lines of `block` of `text`: runs of lines in their written form
+// go out as they stand, each line of an `unfinished` run (the scan's) goes
+// through `rebuild`.
+using Rebuild_line = void (*)(Tidy_writer& writer, std::string_view line, const void* context);
+void write_block(Tidy_writer& writer, std::string_view text, Text_block block,
+                 const std::vector<Text_block>& unfinished, Rebuild_line rebuild = nullptr,
+                 const void* context = nullptr);
 
 // Ends the text with the tidy pass's single empty line and hands all buffered
-// bytes to the file. Returns false when any write failed.
+// bytes to the sink. Returns false when any write failed.
 bool finish_tidy_writer(Tidy_writer& writer);
 
 }  // namespace quarvel

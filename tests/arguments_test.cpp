@@ -18,8 +18,8 @@ const std::string usage =
 
 TEST(Arguments, ErrorsEchoLinesAndUsageText) {
     test::Scratch_dir dir;
-    const std::string in = dir.file("in.ini");
-    test::write_bytes(in, "[Meter 1]\r\nName=A\r\n");
+    const std::string in = "in.ini";
+    test::write_bytes(dir.file(in), "[Meter 1]\r\nName=A\r\n");
     const std::string echo = "In: " + in + "\nOut: o.ini\nMeter name: A\n";
     const struct {
         std::vector<std::string> args;
@@ -27,8 +27,7 @@ TEST(Arguments, ErrorsEchoLinesAndUsageText) {
     } cases[] = {
         {{}, "ERROR: Too few arguments\n" + usage},
         {{in, "o.ini", "A", "1", "2"}, "ERROR: Too few arguments\n" + usage},
-        {{dir.file("missing.ini"), "o.ini", "A", "1", "2", "3"},
-         "ERROR: Can't open file: " + dir.file("missing.ini") + "\n" + usage},
+        {{"missing.ini", "o.ini", "A", "1", "2", "3"}, "ERROR: Can't open file: missing.ini\n" + usage},
         {{"", "o.ini", "A", "1", "2", "3"}, "ERROR: Can't open file: \n" + usage},
         {{in, "o.ini", "A", "x", "2", "3"}, echo + "ERROR: <copies> must be a digit: x\n" + usage},
         {{in, "o.ini", "A", "", "2", "3"}, echo + "ERROR: <copies> must be a digit: \n" + usage},
@@ -44,10 +43,11 @@ TEST(Arguments, ErrorsEchoLinesAndUsageText) {
          echo + "Copies: 1\nXshift: 2\nERROR: <yshift> must be a digit: -3\n" + usage},
     };
     for (const auto& c : cases) {
-        const test::Run_result result = test::run_in_process(c.args);
+        const test::Run_result result = test::run_program(c.args, dir.path);
         EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.console, c.console);
+        EXPECT_EQ(test::console_text(result.console), c.console);
     }
+    EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{"in.ini"});
 }
 
 TEST(Arguments, ValuesAndParameterKeys) {

@@ -7,8 +7,6 @@
 
 #include "config/scan.h"
 #include "generate/output.h"
-#include "generate/tidy_writer.h"
-#include "test_support.h"
 
 namespace quarvel {
 namespace {
@@ -186,49 +184,6 @@ TEST(EncodeText, PiecesCutAnywhereGiveTheSameBytesAndDecodeBack) {
             ASSERT_EQ(out, utf8);
         }
     }
-}
-
-// A UTF-16 output whose lines are long enough to make the writer hand its
-// buffer to the sink several times, and one line larger than the buffer.
-TEST(TidyWriter, WritesUtf16ToTheSinkAcrossFlushes) {
-    const std::string wide_char = "\xE8\xA8\x88";  // U+8A08, 08 8A in UTF-16LE
-    std::vector<std::string> lines = {"[Meter 1]", "", "", "Name=A1"};
-    for (int i = 0; i < 3000; ++i) lines.push_back("Key=" + std::string(100, 'x') + wide_char);
-    std::string huge;
-    for (std::size_t i = 0; i < tidy_flush_size / 2; ++i) huge += wide_char;
-    lines.push_back(huge);
-
-    std::string expected("\xFF\xFE", 2);
-    auto add = [&expected](const std::string& ascii_then_wide) {
-        for (std::size_t i = 0; i < ascii_then_wide.size(); ++i) {
-            if (ascii_then_wide.compare(i, 3, "\xE8\xA8\x88") == 0) {
-                expected += "\x08\x8A";
-                i += 2;
-            } else {
-                expected += ascii_then_wide[i];
-                expected += '\0';
-            }
-        }
-        expected += std::string("\r\0\n\0", 4);
-    };
-    for (std::size_t i = 0; i < lines.size(); ++i)
-        if (i != 2) add(lines[i]);  // two blank lines in a row become one
-    add("");                        // the single blank line at the end
-
-    std::string sunk;
-    const Byte_sink sink = [&sunk](std::string_view bytes) {
-        sunk.append(bytes);
-        return true;
-    };
-    Tidy_writer writer = start_tidy_writer(&sink, mark, Text_encoding::utf16_le);
-    for (const std::string& line : lines) write_line(writer, line);
-    ASSERT_TRUE(finish_tidy_writer(writer));
-    EXPECT_EQ(sunk, expected);
-
-    Tidy_writer in_memory = start_tidy_writer(nullptr, mark, Text_encoding::utf16_le);
-    for (const std::string& line : lines) write_line(in_memory, line);
-    finish_tidy_writer(in_memory);
-    EXPECT_EQ(in_memory.buffer, expected);
 }
 
 }  // namespace

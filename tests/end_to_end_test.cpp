@@ -36,18 +36,6 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-// The console's line ends are the platform's own (CR LF on Windows): compare
-// the text with "\n" line ends there.
-std::string console_text(std::string text) {
-#ifdef _WIN32
-    std::string lf;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
-    text = lf;
-#endif
-    return text;
-}
-
 class Golden : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, Run) {
@@ -64,7 +52,7 @@ TEST_P(Golden, Run) {
     const std::vector<std::string> args = split_lines(test::read_bytes((folder / "args").string()));
     const test::Run_result result = test::run_program(args, run_dir.path);
 
-    EXPECT_EQ(console_text(result.console), test::read_bytes((folder / "console").string()));
+    EXPECT_EQ(test::console_text(result.console), test::read_bytes((folder / "console").string()));
     EXPECT_EQ(std::to_string(result.status) + "\n", test::read_bytes((folder / "status").string()));
 
     std::vector<std::string> expected_names;
@@ -99,7 +87,7 @@ TEST(HelpAndVersion, AnswerOnlyTheLoneOption) {
     for (const auto& c : cases) {
         test::Scratch_dir run_dir;
         const test::Run_result result = test::run_program(c.args, run_dir.path);
-        EXPECT_EQ(console_text(result.console), c.console) << c.args[0];
+        EXPECT_EQ(test::console_text(result.console), c.console) << c.args[0];
         EXPECT_EQ(result.status, c.status) << c.args[0];
     }
 }

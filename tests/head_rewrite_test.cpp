@@ -5,8 +5,19 @@
 #include <climits>
 #include <string>
 
+#include "test_support.h"
+
 namespace quarvel {
 namespace {
+
+// The head block of `text` as written for `r` and `s`, with the tidy pass's closing blank line.
+std::string written_head(const std::string& text, const Scan_results& r, const Run_settings& s) {
+    test::Memory_sink out;
+    Tidy_writer writer = start_tidy_writer(out.sink);
+    write_head_block(writer, text, r, s);
+    finish_tidy_writer(writer);
+    return out.bytes;
+}
 
 struct Head_case {
     std::int32_t min_left, max_right, target_width, copies, x_shift;
@@ -22,36 +33,33 @@ TEST(HeadSizes, LargerOfLayoutAndRowOfCopies) {
         {0, -5, 0, 2, INT32_MAX, -2},  // copies x shift wraps
         {INT32_MIN, INT32_MAX, 0, 0, 0, 0},  // the layout extent wraps to -1
     };
+    const std::string text = "Width=0\r\n[Meter 1]\r\nName=A\r\n";
     for (const auto& c : cases) {
-        Scan_results r;
+        Scan_results r = scan_input(text, "A");
         r.box.min_left = c.min_left;
         r.box.max_right = c.max_right;
-        r.target_width = c.target_width;
+        r.target_box.width = c.target_width;
         Run_settings s;
         s.copies = c.copies;
         s.x_shift = c.x_shift;
-        EXPECT_EQ(head_sizes(r, s).width, c.expected_width) << c.max_right << " " << c.x_shift;
+        EXPECT_EQ(written_head(text, r, s), "Width=" + std::to_string(c.expected_width) + "\r\n\r\n")
+            << c.max_right << " " << c.x_shift;
     }
 }
 
-TEST(HeadRewrite, RewritesEveryWidthAndHeightLineThroughTheCollapseFilter) {
+TEST(HeadRewrite, RewritesEveryWidthAndHeightLineThroughTheTidyPass) {
     const std::string text =
-        "\n[Settings]\nWidth=200\nWidth = 200\n\n\n\nHeight=\n [x]\nWidth=abc\n[Meter 1]\nName=A\n";
-    Scan_results r;
-    r.head = {0, 60};  // up to, not including, "[Meter 1]"
-    ASSERT_EQ(text.substr(60, 9), "[Meter 1]");
+        "\n[Settings]\nWidth=200\nWidth = 200\n\n\n\nHeight=\n [x]\r\nWidth=abc\r\n[Meter 1]\nName=A\n";
+    Scan_results r = scan_input(text, "A");
+    ASSERT_TRUE(r.found);
     r.box = {0, 180, 5, 25};
-    r.target_width = 40;
-    r.target_height = 3;
+    r.target_box.width = 40;
+    r.target_box.height = 3;
     Run_settings s;
     s.copies = 3;
     s.x_shift = 50;
     s.y_shift = 1;
-    Tidy_writer writer = start_tidy_writer(nullptr);
-    writer.filter = collapse_filter();  // see the head's own filter, not the tidy pass
-    write_head_block(writer, text, r, s);
-    EXPECT_EQ(writer.buffer,
-              "\r\n[Settings]\r\nWidth=190\r\nWidth = 200\r\n\r\nHeight=20\r\n [x]\r\nWidth=190\r\n");
+    EXPECT_EQ(written_head(text, r, s), "[Settings]\r\nWidth=190\r\nWidth = 200\r\n\r\nHeight=20\r\n [x]\r\nWidth=190\r\n\r\n");
 }
 
 }  // namespace

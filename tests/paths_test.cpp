@@ -22,16 +22,6 @@ std::string echo_and_done(const std::string& in, const std::string& out) {
            "Found meter: A1\nTotal meters: 1\n\nDONE: 1 copies made.\n\n";
 }
 
-std::string console_text(std::string text) {
-#ifdef _WIN32
-    std::string lf;
-    for (char c : text)
-        if (c != '\r') lf += c;
-    text = lf;
-#endif
-    return text;
-}
-
 TEST(UnicodePaths, InputAndOutputOutsideAsciiAreReadWrittenAndEchoed) {
     const struct {
         std::string folder;  // made in the run folder, holds the input
@@ -49,7 +39,7 @@ TEST(UnicodePaths, InputAndOutputOutsideAsciiAreReadWrittenAndEchoed) {
         test::write_bytes(dir.file(in), layout);
         const test::Run_result result = test::run_program({in, c.out, "A1", "1", "4", "0"}, dir.path);
         EXPECT_EQ(result.status, 0) << in;
-        EXPECT_EQ(console_text(result.console), echo_and_done(in, c.out));
+        EXPECT_EQ(test::console_text(result.console), echo_and_done(in, c.out));
         EXPECT_EQ(test::read_bytes(dir.file(c.out)), written) << c.out;
         if (c.out != in) {
             EXPECT_EQ(test::read_bytes(dir.file(in)), layout) << in;
@@ -72,12 +62,12 @@ TEST(UnicodePaths, PathsLongerThan300CharactersWork) {
     const std::string out = deep + "out.ini";
     ASSERT_GT(dir.file(out).size(), 300u);
     test::Run_result result = test::run_program({"in.ini", out, "A1", "1", "4", "0"}, dir.path);
-    EXPECT_EQ(console_text(result.console), echo_and_done("in.ini", out));
+    EXPECT_EQ(test::console_text(result.console), echo_and_done("in.ini", out));
     EXPECT_EQ(test::read_bytes(dir.file(out)), written);
 
     test::write_bytes(dir.file(out), layout);
     result = test::run_program({dir.file(out), dir.file(out), "A1", "1", "4", "0"}, dir.path);
-    EXPECT_EQ(console_text(result.console), echo_and_done(dir.file(out), dir.file(out)));
+    EXPECT_EQ(test::console_text(result.console), echo_and_done(dir.file(out), dir.file(out)));
     EXPECT_EQ(test::read_bytes(dir.file(out)), written);
 }
 
@@ -89,7 +79,7 @@ TEST(UnicodePaths, BackslashesAndAFullPathWork) {
     test::write_bytes(in, layout);
     const test::Run_result result = test::run_program({in, in, "A1", "1", "4", "0"}, dir.path);
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(console_text(result.console), echo_and_done(in, in));
+    EXPECT_EQ(test::console_text(result.console), echo_and_done(in, in));
     EXPECT_EQ(test::read_bytes(in), written);
 }
 #endif

@@ -1,11 +1,10 @@
 #include "config/scan.h"
 
-#include "config/line_rules.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "config/lines.h"
 #include "test_support.h"
 
 namespace quarvel {
@@ -14,10 +13,10 @@ namespace {
 struct Scanned {
     std::string text;
     Scan_results results;
-    std::string head() const { return block_text(text, results.head); }
-    std::string target() const { return block_text(text, results.target); }
-    std::string trailing() const { return block_text(text, results.trailing); }
-    std::string plugin() const { return block_text(text, results.plugin); }
+    std::string head() const { return test::block_text(text, results.head); }
+    std::string target() const { return test::block_text(text, results.target); }
+    std::string trailing() const { return test::block_text(text, results.trailing); }
+    std::string plugin() const { return test::block_text(text, results.plugin); }
 };
 
 Scanned scan(const std::string& text, const std::string& name) {
@@ -45,8 +44,8 @@ TEST(Scan, CutsTheRoadOfOneRunIntoBlocks) {
     EXPECT_EQ(s.plugin(), "[PluginInfo]\nAuthor=us\n\n");  // with the end-of-file empty line
     EXPECT_EQ(s.results.target_number, 2u);
     EXPECT_EQ(s.results.highest_number, 5u);
-    EXPECT_EQ(s.results.target_width, 30);
-    EXPECT_EQ(s.results.target_height, 20);
+    EXPECT_EQ(s.results.target_box.width, 30);
+    EXPECT_EQ(s.results.target_box.height, 20);
     EXPECT_EQ(s.results.box.min_left, 0);
     EXPECT_EQ(s.results.box.max_right, 40);
     EXPECT_EQ(s.results.box.min_top, -3);
@@ -163,10 +162,10 @@ TEST(Scan, TargetGeometryComesFromTheTargetSectionOnly) {
                                    c.keys + "[Meter 2]\nName=B\nLeft=1\nRight=1000\n",
                                "A");
         ASSERT_TRUE(s.results.found) << c.keys;
-        EXPECT_EQ(s.results.target_left, c.left) << c.keys;
-        EXPECT_EQ(s.results.target_top, c.top) << c.keys;
-        EXPECT_EQ(s.results.target_width, c.width) << c.keys;
-        EXPECT_EQ(s.results.target_height, c.height) << c.keys;
+        EXPECT_EQ(s.results.target_box.left, c.left) << c.keys;
+        EXPECT_EQ(s.results.target_box.top, c.top) << c.keys;
+        EXPECT_EQ(s.results.target_box.width, c.width) << c.keys;
+        EXPECT_EQ(s.results.target_box.height, c.height) << c.keys;
     }
 }
 
@@ -184,6 +183,25 @@ TEST(Scan, LayoutBoxKeepsSentinelsAndTrueExtremes) {
     EXPECT_EQ(wide.results.box.max_right, 30000);
     EXPECT_EQ(wide.results.box.min_top, 10000);
     EXPECT_EQ(wide.results.box.max_bottom, 12345);
+}
+
+TEST(Scan, NotesTheLinesNotInTheirWrittenForm) {
+    using Runs = std::vector<std::string>;
+    const struct {
+        std::string text;
+        Runs runs;  // the lines of each unfinished run
+    } cases[] = {
+        {"[Meter 1]\r\nName=A\r\nX=1", {"X=1\n"}},  // no line end
+        {"a\nb\r\nc\rd\r\n", {"a\n", "\n"}},    // LF alone; a lone CR is ordinary; the end-of-file line
+        {"\r\n\r\nA=1\r\n\r\n\r\n\r\nB=1\r\n", {"\n\n", "\n\n", "\n"}},  // leading blanks, blank runs
+        {"Width=1\r\nHeight=2\nX\r\n[Meter 1]\r\nName=A\r\nWidth=3\r\n", {"Width=1\nHeight=2\n", "\n"}},
+    };
+    for (const auto& c : cases) {
+        const Scanned s = scan(c.text, "A");
+        Runs runs;
+        for (const Text_block& run : s.results.unfinished) runs.push_back(test::block_text(s.text, run));
+        EXPECT_EQ(runs, c.runs) << c.text;
+    }
 }
 
 TEST(Scan, LineEndsDoNotChangeTheResult) {

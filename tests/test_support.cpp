@@ -6,13 +6,9 @@
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
-#include "app/run.h"
-#include "config/scan.h"
-#include "generate/output.h"
-#include "platform/replace.h"
+#include "config/lines.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -20,6 +16,9 @@
 #include <process.h>
 #include <sys/stat.h>
 #else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -87,32 +86,22 @@ std::string crlf(const std::string& text) {
     return out;
 }
 
-Run_result run_in_process(const std::vector<std::string>& args) {
-    std::ostringstream console;
-    Run_result result;
-    std::ostringstream errors;
-    result.status = run_tool(args, console, errors);
-    result.console = console.str();
-    return result;
+std::string console_text(const std::string& text) {
+#ifdef _WIN32
+    std::string lf;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) lf += text[i];
+    return lf;
+#else
+    return text;
+#endif
 }
 
-bool write_output_file(const std::string& text, const Run_settings& settings) {
-    Safe_output output;
-    lock_output(settings.output_path, output);
-    Input_file nothing_read;
-    const Byte_sink sink = [&output](std::string_view bytes) { return write_output_bytes(output, bytes); };
-    return begin_output(output) &&
-           write_output(sink, text, scan_input(text, settings.meter_name), settings) &&
-           commit_output(output, nothing_read);
+std::string block_text(std::string_view text, Text_block block) {
+    std::string out;
+    for (std::size_t pos = block.begin; pos < block.end;) out.append(next_line(text, pos)) += '\n';
+    return out;
 }
-
-namespace {
-
-std::string console_file_name() {
-    return (fs::temp_directory_path() / ("quarvel-console-" + std::to_string(std::random_device{}()))).generic_u8string();
-}
-
-}  // namespace
 
 #ifdef _WIN32
 
@@ -141,8 +130,9 @@ std::wstring windows_quote(const std::wstring& arg) {
 
 // Windows: no user switch is needed, the read-only attribute binds every
 // user; the child gets the console file as its standard output.
-Run_result run_program(const std::vector<std::string>& args, const std::string& cwd, Run_as) {
-    const std::string console_file = console_file_name();
+Run_result run_program(const std::vector<std::string>& args, const std::string& cwd, const Run_options&) {
+    Scratch_dir console_dir;
+    const std::string console_file = console_dir.file("console");
     const std::wstring exe = fs::path(QUARVEL_EXE_PATH).make_preferred().wstring();
     std::vector<std::wstring> quoted{windows_quote(exe)};
     for (const std::string& arg : args) quoted.push_back(windows_quote(fs::u8path(arg).wstring()));
@@ -167,45 +157,49 @@ Run_result run_program(const std::vector<std::string>& args, const std::string& 
     Run_result result;
     result.status = static_cast<int>(status);
     result.console = read_bytes(console_file);
-    fs::remove(fs::u8path(console_file));
     return result;
 }
 
 #else
 
-namespace {
-
-std::string shell_quote(const std::string& arg) {
-    std::string quoted = "'";
-    for (char c : arg) {
-        if (c == '\'') quoted += "'\\''";
-        else quoted += c;
-    }
-    return quoted + "'";
-}
-
-}  // namespace
-
-Run_result run_program(const std::vector<std::string>& args, const std::string& cwd, Run_as who) {
-    const std::string console_file = console_file_name();
-    std::string exe = QUARVEL_EXE_PATH;
-    std::string command = "cd " + shell_quote(cwd) + " && ";
+Run_result run_program(const std::vector<std::string>& args, const std::string& cwd, const Run_options& options) {
+    Scratch_dir console_dir;
+    const std::string console_file = console_dir.file("console");
+    std::vector<std::string> argv_text{QUARVEL_EXE_PATH};
     static Scratch_dir public_copy;  // the build folder may be closed to other users
-    if (who == Run_as::unprivileged && ::geteuid() == 0) {
+    if (options.who == Run_as::unprivileged && ::geteuid() == 0) {
         const std::string copy = public_copy.file("quarvel");
-        if (!file_exists(copy)) fs::copy_file(exe, copy);
+        if (!file_exists(copy)) fs::copy_file(argv_text[0], copy);
         fs::permissions(copy, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
-        exe = copy;
-        command += "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+        argv_text = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy};
     }
-    command += shell_quote(exe);
-    for (const std::string& arg : args) command += " " + shell_quote(arg);
-    command += " > " + shell_quote(console_file);
-    const int raw = std::system(command.c_str());
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : argv_text) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::signal(SIGXFSZ, SIG_DFL);
+        ::signal(SIGPIPE, SIG_DFL);
+        int out = options.stdout_fd;
+        if (out < 0) out = ::open(console_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || ::dup2(out, 1) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
+        const auto bound = [](int resource, std::int64_t limit) {
+            const rlim_t value = limit < 0 ? RLIM_INFINITY : static_cast<rlim_t>(limit);
+            const rlimit both{value, value};
+            return ::setrlimit(resource, &both) == 0;
+        };
+        if (!bound(RLIMIT_FSIZE, options.file_size_limit) || !bound(RLIMIT_AS, options.address_space_limit))
+            ::_exit(125);
+        ::execv(argv[0], argv.data());
+        ::_exit(126);
+    }
+    int raw = 0;
+    ::waitpid(pid, &raw, 0);
     Run_result result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.console = read_bytes(console_file);
-    std::remove(console_file.c_str());
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+    if (options.stdout_fd < 0) result.console = read_bytes(console_file);
     return result;
 }
 

@@ -1,4 +1,4 @@
-#include "config/line_rules.h"
+#include "config/numbers.h"
 
 #include <gtest/gtest.h>
 
@@ -6,52 +6,9 @@
 #include <cstdio>
 #include <random>
 #include <string>
-#include <vector>
 
 namespace quarvel {
 namespace {
-
-std::vector<std::string> all_lines(std::string_view text) {
-    std::vector<std::string> lines;
-    std::size_t pos = 0;
-    while (pos < end_of_lines(text)) lines.emplace_back(next_line(text, pos));
-    return lines;
-}
-
-TEST(WholeFileReader, SplitsLinesByTheLineEndRules) {
-    using Lines = std::vector<std::string>;
-    const struct {
-        std::string text;
-        Lines lines;
-    } cases[] = {
-        {"", {""}},
-        {"a", {"a"}},
-        {"a\r\n", {"a", ""}},
-        {"a\nb", {"a", "b"}},
-        {"a\r\nb\r\n", {"a", "b", ""}},
-        {"\n\n", {"", "", ""}},
-        {"a\rb\r\n", {"a\rb", ""}},            // a lone CR is ordinary
-        {"a\r\r\n", {"a\r", ""}},              // only the CR right before LF goes
-        {"a\r", {"a\r"}},                      // no LF: the CR stays
-        {"\r\n", {"", ""}},
-        {std::string("x\0y\n", 4), {std::string("x\0y", 3), ""}},
-        {"\xff\xfe\n", {"\xff\xfe", ""}},
-    };
-    for (const auto& c : cases) EXPECT_EQ(all_lines(c.text), c.lines) << c.text;
-}
-
-TEST(TextTests, AreExactAndCaseSensitive) {
-    EXPECT_TRUE(begins_with("Left=5", "Left="));
-    EXPECT_FALSE(begins_with(" Left=5", "Left="));
-    EXPECT_FALSE(begins_with("left=5", "Left="));
-    EXPECT_FALSE(begins_with("Left", "Left="));
-    EXPECT_TRUE(contains("Text=[Meter", "[Meter"));
-    EXPECT_TRUE(contains("[MeterStyle]", "[Meter"));
-    EXPECT_FALSE(contains("[meter 1]", "[Meter"));
-    EXPECT_TRUE(equals("[PluginInfo]", "[PluginInfo]"));
-    EXPECT_FALSE(equals("[PluginInfo] ", "[PluginInfo]"));
-    EXPECT_FALSE(equals(std::string_view("Name=CPU1\0x", 11), "Name=CPU1"));
-}
 
 TEST(ScanInt, ReadsLikePercentDWithinRange) {
     const struct {
@@ -103,16 +60,6 @@ TEST(FieldScans, AgreeWithTheCLibrary) {
             }
         }
 
-        const std::size_t eq = text.find('=');
-        if (eq == std::string::npos || fits(text.substr(eq + 1))) {
-            const bool read = std::sscanf(text.c_str(), "%*[^=]=%d", &value) == 1;
-            const auto ours = scan_key_int(text);
-            ASSERT_EQ(ours.has_value(), read) << '"' << text << '"';
-            if (read) {
-                ASSERT_EQ(*ours, value) << text;
-            }
-        }
-
         const std::size_t space = text.find(' ');
         if (space == std::string::npos || fits(text.substr(space))) {
             const bool read = std::sscanf(text.c_str(), "%*[^ ] %d", &value) == 1;
@@ -121,19 +68,6 @@ TEST(FieldScans, AgreeWithTheCLibrary) {
             if (read) {
                 ASSERT_EQ(*ours, value) << text;
             }
-        }
-
-        char key[64] = {};
-        char rest[64] = {};
-        const int fields = std::sscanf(text.c_str(), "%63[^=]=%63[^=]", key, rest);
-        const auto split = split_key(text);
-        if (fields >= 1 && text.find('=') != std::string::npos) {
-            ASSERT_TRUE(split.has_value());
-            EXPECT_EQ(split->key, key);
-            // The value keeps everything after the first "="; the C scan stops
-            // at the next one.
-            const std::string_view value = split->value;
-            EXPECT_EQ(value.substr(0, value.find('=')), fields == 2 ? rest : "") << text;
         }
 
         const auto parts = scan_prefixed_number(text);
@@ -179,29 +113,6 @@ TEST(FieldScans, PrefixedNumbersKeepTheRest) {
     const auto huge = scan_prefixed_number("CPU99999999999x");
     EXPECT_EQ(huge.prefix, "CPU");
     EXPECT_FALSE(huge.number.has_value());
-}
-
-TEST(KeyValue, SplitsAtTheFirstEquals) {
-    EXPECT_EQ(split_key("Key=a=b")->key, "Key");
-    EXPECT_EQ(split_key("Key=a=b")->value, "a=b");
-    EXPECT_EQ(split_key("=x")->key, "");
-    EXPECT_EQ(split_key("Key=")->value, "");
-    EXPECT_FALSE(split_key("Key").has_value());
-}
-
-std::string filter_lines(Blank_filter filter, const std::vector<std::string>& lines) {
-    std::string kept;
-    for (const std::string& line : lines)
-        if (keep_line(filter, line)) kept += line + "|";
-    return kept;
-}
-
-TEST(BlankFilters, CollapseAndTrim) {
-    const std::vector<std::string> lines = {"", "", "a", "", "", "", "b", " ", "", "c", ""};
-    EXPECT_EQ(filter_lines(collapse_filter(), lines), "|a||b| ||c||");
-    EXPECT_EQ(filter_lines(collapse_and_trim(), lines), "a||b| ||c||");
-    EXPECT_EQ(filter_lines(collapse_and_trim(), {"", "", ""}), "");
-    EXPECT_EQ(filter_lines(collapse_filter(), {"", "", ""}), "|");
 }
 
 TEST(WrappingArithmetic, WrapsAt32Bits) {

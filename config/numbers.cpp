@@ -1,8 +1,25 @@
-#include "config/line_rules.h"
+#include "config/numbers.h"
 
 namespace quarvel {
+namespace {
 
-std::optional<std::int32_t> scan_int_general(std::string_view text, std::size_t* used) {
+// White space for the C library's scanf in the "C" locale.
+bool is_scan_space(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+}  // namespace
+
+std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used) {
+    // Most fields are a few plain digits, and up to nine always fit.
+    std::size_t digits = 0;
+    std::int32_t plain = 0;
+    while (digits < 9 && digits < text.size() && is_digit(text[digits])) plain = plain * 10 + (text[digits++] - '0');
+    if (digits > 0 && (digits == text.size() || !is_digit(text[digits]))) {
+        if (used != nullptr) *used = digits;
+        return plain;
+    }
+
     std::size_t i = 0;
     while (i < text.size() && is_scan_space(text[i])) ++i;
     bool negative = false;
@@ -11,7 +28,7 @@ std::optional<std::int32_t> scan_int_general(std::string_view text, std::size_t*
         ++i;
     }
     const std::size_t first_digit = i;
-    // Accumulate as a negative magnitude so that INT32_MIN fits.
+    // Up to 2147483648, the magnitude of INT32_MIN; past it the number cannot fit.
     std::int64_t magnitude = 0;
     bool overflow = false;
     while (i < text.size() && is_digit(text[i])) {
@@ -28,22 +45,11 @@ std::optional<std::int32_t> scan_int_general(std::string_view text, std::size_t*
     return static_cast<std::int32_t>(magnitude);
 }
 
-std::optional<Key_value> split_key(std::string_view line) {
-    const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) return std::nullopt;
-    return Key_value{line.substr(0, eq), line.substr(eq + 1)};
-}
-
-std::optional<std::int32_t> scan_key_int(std::string_view line) {
-    const std::size_t eq = line.find('=');
-    if (eq == 0 || eq == std::string_view::npos) return std::nullopt;
-    return scan_int(line.substr(eq + 1));
-}
-
 std::optional<std::int32_t> scan_meter_number(std::string_view line) {
-    const std::size_t space = line.find(' ');
-    if (space == 0 || space == std::string_view::npos) return std::nullopt;
-    return scan_int(line.substr(space));
+    std::size_t start = line.find(' ');
+    if (start == 0 || start == std::string_view::npos) return std::nullopt;
+    while (start < line.size() && line[start] == ' ') ++start;  // what scan_int would skip, the quick way
+    return scan_int(line.substr(start));
 }
 
 Prefixed_number scan_prefixed_number(std::string_view value) {
