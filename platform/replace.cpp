@@ -44,6 +44,23 @@ bool same_version(const File_state& a, const File_state& b) {
 
 const char* const changed_by_other = "changed by another program since it was read";
 
+// How long a run waits for another run that holds the output's lock.
+constexpr int lock_wait_ms = 5000;
+
+// The temporary name for output `name`: the name, ".tmp." and 16 hex digits of
+// `random`, shortened (with a hash of the whole name) to fit in 255 bytes.
+std::string temp_name_for(const std::string& name, std::uint64_t random) {
+    return temp_base(name) + ".tmp." + hex(random, 16);
+}
+
+// Whether `candidate` is a temporary name that temp_name_for makes for `name`.
+bool is_temp_name_of(const std::string& candidate, const std::string& name) {
+    const std::string prefix = temp_base(name) + ".tmp.";
+    if (candidate.size() != prefix.size() + 16 || candidate.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    return candidate.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
+}
+
 }  // namespace
 
 Safe_output::~Safe_output() {
@@ -52,17 +69,6 @@ Safe_output::~Safe_output() {
     if (file != no_handle) close_file(file, ignored);
     unlock_output(lock);
     close_output_place(place);
-}
-
-std::string temp_name_for(const std::string& name, std::uint64_t random) {
-    return temp_base(name) + ".tmp." + hex(random, 16);
-}
-
-bool is_temp_name_of(const std::string& candidate, const std::string& name) {
-    const std::string prefix = temp_base(name) + ".tmp.";
-    if (candidate.size() != prefix.size() + 16 || candidate.compare(0, prefix.size(), prefix) != 0)
-        return false;
-    return candidate.find_first_not_of("0123456789abcdef", prefix.size()) == std::string::npos;
 }
 
 void lock_output(const std::string& path, Safe_output& out) {

@@ -33,17 +33,8 @@ struct Safe_output {
     ~Safe_output();
 };
 
-// How long a run waits for another run that holds the output's lock.
-constexpr int lock_wait_ms = 5000;
-
-// The temporary name for output `name`: the name, ".tmp." and 16 hex digits of
-// `random`, shortened (with a hash of the whole name) to fit in 255 bytes.
-std::string temp_name_for(const std::string& name, std::uint64_t random);
-
-// Whether `candidate` is a temporary name that temp_name_for makes for `name`.
-bool is_temp_name_of(const std::string& candidate, const std::string& name);
-
-// Finds the output and takes its lock, waiting a few seconds for another run.
+// Finds the output and takes its lock, waiting up to five seconds for another
+// run.
 // A failure is kept in `out.failure`, to be reported when the run gets to
 // writing (input errors come first).
 void lock_output(const std::string& path, Safe_output& out);
