@@ -213,6 +213,7 @@ Read_status open_input(const std::string& path, Input_file& input, int& error) {
     if (size >= (std::size_t{256} << 10)) {
         void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
         if (map != MAP_FAILED) {
+            mapping_cut = 0;
             input.mapping = map;
             input.mapped_size = size;
             mapping_begin = reinterpret_cast<std::uintptr_t>(map);
@@ -243,7 +244,7 @@ Read_status open_input(const std::string& path, Input_file& input, int& error) {
 }
 
 bool input_unchanged(const Input_file& input) {
-    if (mapping_cut) return false;
+    if (input.mapping != nullptr && mapping_cut) return false;
     if (!input.state.regular) return true;  // a pipe or a device has no versions
     struct stat st {};
     if (::fstat(fd_of(input.handle), &st) != 0) return false;
