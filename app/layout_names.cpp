@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/code_page.h"
+#include "platform/files.h"
 
 namespace quarvel {
 

@@ -34,6 +34,12 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 // Whether the file status query succeeds for `path` (a folder counts).
 bool path_exists(const std::string& path);
 
+// The bytes of the UTF-8 text `utf8` in the system's ANSI code page (the text
+// form of programs that predate Unicode on Windows, in which older layouts are
+// saved). Empty when that form is the UTF-8 form itself (plain ASCII), when a
+// character has no form there, and always on POSIX, where arguments are bytes.
+std::string ansi_code_page_form(const std::string& utf8);
+
 // The system's words for an error code, lower case: "no space left on device".
 std::string error_text(int code);
 

@@ -186,6 +186,9 @@ bool path_exists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+// Arguments are the bytes the user typed: they match the layout's bytes as they are.
+std::string ansi_code_page_form(const std::string&) { return std::string(); }
+
 std::string error_text(int code) {
     std::string text = code != 0 ? std::strerror(code) : "unknown error";
     if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));

@@ -257,6 +257,22 @@ bool path_exists(const std::string& path) {
     return !wide.empty() && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::string ansi_code_page_form(const std::string& utf8) {
+    const std::wstring wide = widen(utf8);
+    if (wide.empty()) return std::string();
+    const int wide_size = static_cast<int>(wide.size());
+    // No best-fit guesses ("Ł" as "L"): a name with a character the code page
+    // lacks has no form there.
+    BOOL lacking = FALSE;
+    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, nullptr, 0,
+                                        nullptr, &lacking);
+    if (n <= 0 || lacking) return std::string();
+    std::string ansi(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, &ansi[0], n, nullptr, &lacking);
+    if (lacking || ansi == utf8) return std::string();
+    return ansi;
+}
+
 std::string error_text(int code) {
     wchar_t* text = nullptr;
     const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
