@@ -2,7 +2,7 @@
 
 #include "app/report.h"
 #include "config/numbers.h"
-#include "platform/files.h"
+#include "platform/input.h"
 
 namespace quarvel {
 

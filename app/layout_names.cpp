@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/files.h"
+#include "platform/console.h"
 
 namespace quarvel {
 

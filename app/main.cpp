@@ -6,7 +6,6 @@
 #include "app/help.h"
 #include "app/run.h"
 #include "platform/console.h"
-#include "platform/files.h"
 
 int main(int argc, char** argv) {
     quarvel::prepare_process();

@@ -1,7 +1,35 @@
-// POSIX side of the console: a terminal outlives the programs run in it.
+// POSIX side of the process and its console: arguments are bytes, and a
+// terminal outlives the programs run in it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <iostream>
+
 #include "platform/console.h"
 
 namespace quarvel {
+
+void prepare_process() {
+    // The lowest free number is taken first, so each closed one is filled in turn.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+std::ostream& console_output() { return std::cout; }
+
+std::ostream& error_output() { return std::cerr; }
+
+// Arguments are the bytes the user typed: they match the layout's bytes as they are.
+std::string ansi_code_page_form(const std::string&) { return std::string(); }
 
 bool console_owned_alone() { return false; }
 

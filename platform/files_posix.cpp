@@ -1,82 +1,40 @@
-// POSIX side of the platform layer: the system calls only; the replace
-// protocol that uses them is in replace.cpp.
+// POSIX side of the platform layer's files: the input and the output, with
+// what every POSIX system has. Where Linux has more (files without a name, an
+// atomic swap, the mapped input, a file's path from its descriptor),
+// files_linux.cpp adds it and the calls here use it when the build has it.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <sys/xattr.h>
 #include <unistd.h>
+#if defined(__linux__) || defined(__APPLE__) || defined(__NetBSD__)
+#include <sys/xattr.h>
+#endif
 
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <random>
+#include <new>
+#include <vector>
 
-#include "platform/files.h"
+#include "platform/files_linux.h"
+#include "platform/input.h"
+#include "platform/output.h"
 
 namespace quarvel {
 namespace {
 
-int fd_of(Handle handle) { return static_cast<int>(handle); }
+constexpr bool has_linux_calls = QUARVEL_LINUX_CALLS != 0;
+constexpr Failure::Kind write_kind = Failure::Kind::write;
 
-// ---- State read by the signal handlers: plain values, set with the
-// signals blocked.
+int fd_of(const File& file) { return static_cast<int>(file.value); }
 
-// The temporary file to remove when the run is interrupted.
-volatile std::sig_atomic_t temp_registered = 0;
-int temp_folder = -1;
-char temp_name[256];
-
-// The input's mapping: a fault inside it means another program cut the file
-// short; the pages are then replaced by zeros and the read counts as failed.
-volatile std::sig_atomic_t mapping_cut = 0;
-std::uintptr_t mapping_begin = 0;
-std::uintptr_t mapping_end = 0;
-
-void remove_temp_and_stop(int signal_number) {
-    if (temp_registered) ::unlinkat(temp_folder, temp_name, 0);
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-}
-
-void on_bus_error(int, siginfo_t* info, void*) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    if (mapping_end > mapping_begin && address >= mapping_begin && address < mapping_end) {
-        void* zeros = ::mmap(reinterpret_cast<void*>(mapping_begin), mapping_end - mapping_begin,
-                             PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
-        if (zeros != MAP_FAILED) {
-            mapping_cut = 1;
-            return;  // the faulting read runs again, on zeros
-        }
-    }
-    std::signal(SIGBUS, SIG_DFL);  // a real fault: the default action on return
-}
-
-// Keeps the interrupt handlers out while the temporary file's registration
-// and its name on disk change together.
-struct Interrupts_held {
-    sigset_t old{};
-    Interrupts_held() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, s);
-        ::sigprocmask(SIG_BLOCK, &held, &old);
-    }
-    ~Interrupts_held() { ::sigprocmask(SIG_SETMASK, &old, nullptr); }
-};
-
-void register_temp(int folder, const std::string& name) {
-    temp_registered = 0;
-    temp_folder = folder;
-    std::snprintf(temp_name, sizeof temp_name, "%s", name.c_str());
-    temp_registered = 1;
-}
+std::int64_t nanoseconds(const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; }
 
 File_state state_from(const struct stat& st) {
     File_state state;
@@ -86,108 +44,241 @@ File_state state_from(const struct stat& st) {
     state.volume = static_cast<std::uint64_t>(st.st_dev);
     state.file = static_cast<std::uint64_t>(st.st_ino);
     state.size = static_cast<std::uint64_t>(st.st_size);
-    state.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    state.changed = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+#ifdef __APPLE__  // the same times under other names
+    state.modified = nanoseconds(st.st_mtimespec);
+    state.changed = nanoseconds(st.st_ctimespec);
+#else
+    state.modified = nanoseconds(st.st_mtim);
+    state.changed = nanoseconds(st.st_ctim);
+#endif
     return state;
 }
 
-bool same_file(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+// ---- The named temporary file, which every signal that would end the run
+// removes: plain values, changed with the signals blocked.
+
+volatile std::sig_atomic_t temp_registered = 0;
+int temp_folder = -1;
+char temp_name[256];  // temporary names fit in 255 bytes
+
+void on_signal(int signal_number, siginfo_t* info, void*) {
+    if constexpr (has_linux_calls) {
+        if (signal_number == SIGBUS && linux_calls::zero_cut_mapping(info->si_addr)) return;
+    }
+    if (temp_registered) ::unlinkat(temp_folder, temp_name, 0);
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
+void handle(int signal_number) {
+    struct sigaction action {};
+    // A signal the caller chose to ignore stays ignored.
+    if (::sigaction(signal_number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) return;
+    action.sa_sigaction = on_signal;
+    action.sa_flags = SA_SIGINFO;
+    sigfillset(&action.sa_mask);
+    ::sigaction(signal_number, &action, nullptr);
 }
 
-bool read_link(const std::string& path, std::size_t size_hint, std::string& target) {
-    target.assign(size_hint + 1, '\0');
-    for (;;) {
-        const ssize_t n = ::readlink(path.c_str(), &target[0], target.size());
-        if (n < 0) return false;
-        if (static_cast<std::size_t>(n) < target.size()) {
-            target.resize(static_cast<std::size_t>(n));
-            return true;
+// Every signal whose default action ends the process. Set up with the first
+// named temporary file: a run that makes none needs no handlers.
+void handle_ending_signals() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    for (const int s : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2,
+                        SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS})
+        handle(s);
+#ifdef __linux__  // signals that end a process on Linux only
+    for (const int s : {SIGPOLL, SIGPWR, SIGSTKFLT}) handle(s);
+#endif
+#ifdef SIGRTMIN
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) handle(s);
+#endif
+}
+
+// Holds every signal off while a temporary file's name and its registration
+// change together.
+struct Signals_held {
+    sigset_t old{};
+    Signals_held() {
+        sigset_t all;
+        sigfillset(&all);
+        ::sigprocmask(SIG_BLOCK, &all, &old);
+    }
+    ~Signals_held() { ::sigprocmask(SIG_SETMASK, &old, nullptr); }
+};
+
+void register_temp(int folder, const std::string& name) {
+    handle_ending_signals();
+    std::snprintf(temp_name, sizeof temp_name, "%s", name.c_str());
+    temp_folder = folder;
+    temp_registered = 1;
+}
+
+// ---- Extended attributes, in each system's form (none where it has none).
+
+#if defined(__APPLE__)
+ssize_t list_attributes(int fd, char* names, std::size_t size) { return ::flistxattr(fd, names, size, 0); }
+ssize_t get_attribute(int fd, const char* name, void* value, std::size_t size) {
+    return ::fgetxattr(fd, name, value, size, 0, 0);
+}
+int set_attribute(int fd, const char* name, const void* value, std::size_t size) {
+    return ::fsetxattr(fd, name, value, size, 0, 0);
+}
+int remove_attribute(int fd, const char* name) { return ::fremovexattr(fd, name, 0); }
+#elif defined(__linux__) || defined(__NetBSD__)
+ssize_t list_attributes(int fd, char* names, std::size_t size) { return ::flistxattr(fd, names, size); }
+ssize_t get_attribute(int fd, const char* name, void* value, std::size_t size) {
+    return ::fgetxattr(fd, name, value, size);
+}
+int set_attribute(int fd, const char* name, const void* value, std::size_t size) {
+    return ::fsetxattr(fd, name, value, size, 0);
+}
+int remove_attribute(int fd, const char* name) { return ::fremovexattr(fd, name); }
+#else
+ssize_t list_attributes(int, char*, std::size_t) { return 0; }
+ssize_t get_attribute(int, const char*, void*, std::size_t) { return -1; }
+int set_attribute(int, const char*, const void*, std::size_t) { return -1; }
+int remove_attribute(int, const char*) { return -1; }
+#endif
+
+const char* const access_list = "system.posix_acl_access";
+
+// The extended attributes of `old`, access lists among them, given to `fd`.
+int copy_attributes(int old, int fd) {
+    std::string names;
+    for (ssize_t size; (size = list_attributes(old, nullptr, 0)) > 0;) {
+        names.resize(static_cast<std::size_t>(size));
+        const ssize_t got = list_attributes(old, &names[0], names.size());
+        if (got >= 0 || errno != ERANGE) {
+            names.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+            break;
         }
-        target.resize(target.size() * 2);
     }
-}
-
-// Follows the links of the last part of `path` as the system would: a link
-// keeps being a link and its target is replaced; a dangling link's target is
-// created. A loop, or a chain longer than the system follows, is ELOOP.
-bool resolve_links(std::string& path, int& error) {
-    struct stat st {};
-    const bool reachable = ::stat(path.c_str(), &st) == 0;
-    if (!reachable && errno != ENOENT) {
-        error = errno;
-        return false;
-    }
-    // A chain the system follows has at most its own limit of links; a
-    // dangling chain gets the usual limit of 40.
-    const int limit = reachable ? 4096 : 40;
-    for (int hops = 0; hops <= limit; ++hops) {
-        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
-        std::string target;
-        if (!read_link(path, st.st_size > 0 ? static_cast<std::size_t>(st.st_size) : 256, target)) {
-            error = errno;
-            return false;
+    bool had_access_list = false;
+    for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
+        const char* key = names.c_str() + at;
+        had_access_list = had_access_list || std::strcmp(key, access_list) == 0;
+        std::string value;
+        ssize_t size = get_attribute(old, key, nullptr, 0);
+        if (size > 0) {
+            value.resize(static_cast<std::size_t>(size));
+            size = get_attribute(old, key, &value[0], value.size());
         }
-        if (!target.empty() && target[0] != '/') target = folder_of(path) + "/" + target;
-        path = target;
+        if (size >= 0 && set_attribute(fd, key, value.data(), static_cast<std::size_t>(size)) == 0) continue;
+        // Labels the system sets by its own policy (security.*, trusted.*)
+        // may not be ours to copy; access lists and user attributes are.
+        if (std::strncmp(key, "user.", 5) == 0 || std::strncmp(key, "system.posix_acl_", 17) == 0) return errno;
     }
-    error = ELOOP;
-    return false;
+    // The new file may have taken an access list from the folder's default.
+    if (!had_access_list) remove_attribute(fd, access_list);
+    return 0;
 }
 
-bool retry(int result) { return result < 0 && errno == EINTR; }
+std::string owner_and_group(const struct stat& st) {
+    const passwd* user = ::getpwuid(st.st_uid);
+    const group* team = ::getgrgid(st.st_gid);
+    return "user " + (user != nullptr ? std::string(user->pw_name) : std::to_string(st.st_uid)) + " and group " +
+           (team != nullptr ? std::string(team->gr_name) : std::to_string(st.st_gid));
+}
 
-// Whether `name` is still the file `expected` with the same content (its
-// status time changes with every rename, so it is not compared).
+// Gives the new file `fd` the replaced output's owner and group (first: a
+// change of owner clears set-id bits), permissions and extended attributes.
+Failure keep_metadata(const Output_place& place, int old, int fd) {
+    struct stat was {};
+    struct stat now {};
+    if (::fstat(old, &was) != 0 || ::fstat(fd, &now) != 0) return failure(write_kind, place.path, errno);
+    if ((now.st_uid != was.st_uid || now.st_gid != was.st_gid) && ::fchown(fd, was.st_uid, was.st_gid) != 0) {
+        if (errno != EPERM) return failure(write_kind, place.path, errno);
+        return {write_kind, place.path, "owned by " + owner_and_group(was) + ", which this user cannot give a new file"};
+    }
+    const mode_t mode = was.st_mode & 07777;
+    if (::fchmod(fd, mode) != 0) {
+        const int error = errno;
+        // A file system without permissions (FAT) gives every file the same.
+        if (::fstat(fd, &now) != 0 || (now.st_mode & 07777) != mode)
+            return {write_kind, place.path, "its permissions cannot be kept: " + error_text(error)};
+    }
+    if (const int error = copy_attributes(old, fd))
+        return {write_kind, place.path, "its permissions cannot be kept: " + error_text(error)};
+    return {};
+}
+
+// Why a new file cannot be made in the output's folder, in the user's terms.
+Failure cannot_create(const Output_place& place, int error) {
+    if (error == EACCES || error == EPERM)
+        return {write_kind, place.path, "this user may not create files in its folder, where the new file is made"};
+    return failure(write_kind, place.path, error);
+}
+
+// What killed runs on this output left: its temporary names that hold a
+// regular file, each looked at before anything touches it.
+void remove_leftovers(int folder, const std::string& name) {
+    const std::string prefix = temp_prefix(name);
+    DIR* dir = ::fdopendir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir == nullptr) return;
+    std::vector<std::string> left;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view found = entry->d_name;
+        if (found.substr(0, prefix.size()) == prefix && is_temp_suffix(found.substr(prefix.size())))
+            left.emplace_back(found);
+    }
+    ::closedir(dir);
+    for (const std::string& leftover : left) {
+        struct stat st {};
+        if (::fstatat(folder, leftover.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            ::unlinkat(folder, leftover.c_str(), 0);
+    }
+}
+
+// Whether `name` in `folder` is the file `st`.
+bool holds_file(int folder, const char* name, const struct stat& st) {
+    struct stat named {};
+    return ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
+           named.st_ino == st.st_ino;
+}
+
+// Whether `name` in `folder` is still the file `expected` with the same
+// content (its status time changes with every rename, so it is not compared).
 bool holds(int folder, const char* name, const File_state& expected) {
     struct stat st {};
     if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
     const File_state now = state_from(st);
-    return now.volume == expected.volume && now.file == expected.file && now.size == expected.size &&
-           now.modified == expected.modified;
+    return same_file(now, expected) && now.size == expected.size && now.modified == expected.modified;
+}
+
+// Renames `from` over `to` in `folder`: atomically swapped where the system
+// can, so that a version another program slipped in is noticed and put back.
+int swap_into_place(int folder, const char* from, const char* to, const File_state& expected, bool& other) {
+    if constexpr (has_linux_calls) {
+        const int error = linux_calls::exchange(folder, from, to);
+        if (error == 0) {
+            if (holds(folder, from, expected)) return ::unlinkat(folder, from, 0) == 0 ? 0 : errno;
+            other = true;
+            return linux_calls::exchange(folder, from, to);
+        }
+        if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
+    }
+    // No atomic swap here: the check just made must do.
+    return ::renameat(folder, from, folder, to) == 0 ? 0 : errno;
+}
+
+// Puts `from` at the new name `to`, refusing a name another program took meanwhile.
+int link_into_place(int folder, const char* from, const char* to) {
+    if constexpr (has_linux_calls) {
+        const int error = linux_calls::rename_noreplace(folder, from, to);
+        if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
+    }
+    // A hard link also refuses to replace a name; where there are none (FAT), a check.
+    if (::linkat(folder, from, folder, to, 0) == 0) return ::unlinkat(folder, from, 0), 0;
+    if (errno == EEXIST) return EEXIST;
+    struct stat st {};
+    if (::fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+    return ::renameat(folder, from, folder, to) == 0 ? 0 : errno;
 }
 
 }  // namespace
-
-void prepare_process() {
-    // Ctrl-C, a closed terminal or a kill end the run without a stray
-    // temporary file; signals the caller chose to ignore stay ignored.
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction current {};
-        if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
-            std::signal(signal_number, remove_temp_and_stop);
-    }
-    struct sigaction bus {};
-    bus.sa_sigaction = on_bus_error;
-    bus.sa_flags = SA_SIGINFO;
-    sigemptyset(&bus.sa_mask);
-    ::sigaction(SIGBUS, &bus, nullptr);
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-
-std::ostream& console_output() { return std::cout; }
-
-std::ostream& error_output() { return std::cerr; }
-
-std::vector<std::string> program_arguments(int argc, char** argv) {
-    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
-}
-
-bool path_exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-// Arguments are the bytes the user typed: they match the layout's bytes as they are.
-std::string ansi_code_page_form(const std::string&) { return std::string(); }
 
 std::string error_text(int code) {
     std::string text = code != 0 ? std::strerror(code) : "unknown error";
@@ -195,405 +286,299 @@ std::string error_text(int code) {
     return text;
 }
 
+int close_file(File& file) {
+    if (!file.is_open()) return 0;
+    const int fd = fd_of(file);
+    file.value = -1;
+    return ::close(fd) == 0 ? 0 : errno;
+}
+
 // ---- The input.
 
-Read_status open_input(const std::string& path, Input_file& input, int& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return Read_status::cannot_open;
-    }
-    input.handle = fd;
+bool path_exists(const std::string& path) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-        return Read_status::cannot_open;
-    }
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+Failure open_input(const std::string& path, Input& input) {
+    input.path = path;
+    input.file = File(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    struct stat st {};
+    if (!input.file.is_open() || ::fstat(fd_of(input.file), &st) != 0) return failure(Failure::Kind::open, path, errno);
+    if (S_ISDIR(st.st_mode)) return failure(Failure::Kind::open, path, EISDIR);
     input.state = state_from(st);
     const std::size_t size = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-    // A large file is mapped with its pages read in up front: no buffer for
-    // the kernel to clear, no fault per page.
-    if (size >= (std::size_t{256} << 10)) {
-        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-        if (map != MAP_FAILED) {
-            mapping_cut = 0;
-            input.mapping = map;
-            input.mapped_size = size;
-            mapping_begin = reinterpret_cast<std::uintptr_t>(map);
-            mapping_end = mapping_begin + size;
-            input.bytes = std::string_view(static_cast<const char*>(map), size);
-            return Read_status::ok;
+    if constexpr (has_linux_calls) {
+        // A large file is mapped with its pages read in up front: no buffer
+        // for the kernel to clear, no fault per page.
+        if (size >= (std::size_t{256} << 10)) {
+            if (const char* map = linux_calls::map_file(fd_of(input.file), size)) {
+                handle(SIGBUS);
+                input.mapping = map;
+                input.mapped_size = size;
+                input.bytes = std::string_view(map, size);
+                return {};
+            }
         }
     }
-    // One byte more than the size, so that the end of file is seen at once.
-    std::string& buffer = input.buffer;
-    buffer.resize(size + 1 < 65536 ? 65536 : size + 1);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == buffer.size()) buffer.resize(buffer.size() * 2);
-        const ssize_t n = ::read(fd, &buffer[used], buffer.size() - used);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            error = errno;
-            buffer.clear();
-            return Read_status::read_error;
+    try {
+        // One byte more than the size, so that the end of file is seen at once.
+        std::string& buffer = input.buffer;
+        buffer.resize(size + 1 < 65536 ? 65536 : size + 1);
+        std::size_t used = 0;
+        for (;;) {
+            if (used == buffer.size()) buffer.resize(buffer.size() * 2);
+            const ssize_t n = ::read(fd_of(input.file), &buffer[used], buffer.size() - used);
+            if (n == 0) break;
+            if (n < 0 && errno != EINTR) return failure(Failure::Kind::read, path, errno);
+            if (n > 0) used += static_cast<std::size_t>(n);
         }
-        used += static_cast<std::size_t>(n);
+        buffer.resize(used);
+        input.bytes = buffer;
+    } catch (const std::bad_alloc&) {
+        // An input too large to hold (an endless device, say) cannot be read.
+        return {Failure::Kind::read, path, "too large to hold in memory"};
     }
-    buffer.resize(used);
-    input.bytes = buffer;
-    return Read_status::ok;
+    return {};
 }
 
-bool input_unchanged(const Input_file& input) {
-    if (input.mapping != nullptr && mapping_cut) return false;
-    if (!input.state.regular) return true;  // a pipe or a device has no versions
+Failure check_input(const Input& input) {
+    const Failure changed{Failure::Kind::read, input.path, "changed while it was being read"};
+    if constexpr (has_linux_calls) {
+        if (input.mapping != nullptr && linux_calls::mapping_cut_short()) return changed;
+    }
+    if (!input.state.regular) return {};
     struct stat st {};
-    if (::fstat(fd_of(input.handle), &st) != 0) return false;
+    if (::fstat(fd_of(input.file), &st) != 0) return failure(Failure::Kind::read, input.path, errno);
     const File_state now = state_from(st);
-    // Only what tells of new content: a file renamed over or linked (a new
-    // status time) is still the version that was read.
-    return now.size == input.state.size && now.modified == input.state.modified;
+    if (now.size != input.state.size || now.modified != input.state.modified) return changed;
+    if (::stat(input.path.c_str(), &st) != 0 || !same_file(state_from(st), input.state))
+        return {Failure::Kind::read, input.path, "replaced by another program since it was read"};
+    return {};
 }
 
-void close_input(Input_file& input) {
-    if (input.mapping != nullptr) {
-        mapping_begin = mapping_end = 0;
-        ::munmap(input.mapping, input.mapped_size);
-        input.mapping = nullptr;
+void close_input(Input& input) {
+    if constexpr (has_linux_calls) {
+        if (input.mapping != nullptr) linux_calls::unmap_file(input.mapping, input.mapped_size);
     }
+    input.mapping = nullptr;
     input.bytes = {};
-    if (input.handle != no_handle) ::close(fd_of(input.handle));
-    input.handle = no_handle;
+    close_file(input.file);
 }
 
-// ---- The output's folder, its names and the lock.
+// ---- The output.
 
-bool find_output_place(const std::string& path, Output_place& place, int& error) {
-    std::string real = path;
-    if (!resolve_links(real, error)) return false;
-    const std::size_t slash = real.rfind('/');
-    place.name = slash == std::string::npos ? real : real.substr(slash + 1);
-    place.folder = folder_of(real);
-    if (place.name.empty() || place.name == "." || place.name == "..") {
-        error = EISDIR;
-        return false;
+Failure find_output(const std::string& path, Output_place& place) {
+    place.path = path;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        struct stat st {};
+        std::string real;
+        int error = 0;
+        if constexpr (has_linux_calls) {
+            error = linux_calls::resolve(path.c_str(), st, real);
+        } else {
+            error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+        }
+        struct stat link {};
+        if (error != 0 && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            if (error == EACCES) return {write_kind, path, "a link that the system does not follow for this user"};
+            if (error == ENOENT) return {write_kind, path, "a link to a file that does not exist"};
+        }
+        if (error != 0 && error != ENOENT) return failure(write_kind, path, error);
+        if (error == 0) {
+            place.found = state_from(st);
+            if (place.found.folder) return {write_kind, path, "is a folder"};
+            if (!place.found.regular) return {};  // a device or a pipe: written directly, by its path
+            if (real.empty()) {
+                char* resolved = ::realpath(path.c_str(), nullptr);
+                if (resolved == nullptr) return failure(write_kind, path, errno);
+                real = resolved;
+                std::free(resolved);
+            } else {
+                place.unnamed_files = true;
+            }
+        } else {
+            place.found = File_state{};
+            real = path;
+        }
+        const std::size_t slash = real.rfind('/');
+        place.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
+        place.name = slash == std::string::npos ? real : real.substr(slash + 1);
+        if (place.name.empty() || place.name == "." || place.name == "..") return failure(write_kind, path, EISDIR);
+        place.folder_handle = File(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!place.folder_handle.is_open()) {
+            if (errno == ENOENT) return {write_kind, path, "its folder does not exist"};
+            return failure(write_kind, path, errno);
+        }
+        if constexpr (has_linux_calls) {
+            if (!place.found.exists) place.unnamed_files = linux_calls::descriptor_paths(fd_of(place.folder_handle));
+        }
+        // The name must hold the file the links led to (or still nothing).
+        const File_state named = state_of(place);
+        if (place.found.exists ? same_file(named, place.found) : !named.exists) return {};
     }
-    const int folder = ::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) {
-        error = errno;
-        return false;
-    }
-    place.folder_handle = folder;
-    return true;
+    return {write_kind, path, changed_by_other};
 }
 
-void close_output_place(Output_place& place) {
-    if (place.folder_handle != no_handle) ::close(fd_of(place.folder_handle));
-    place.folder_handle = no_handle;
-}
-
-File_state state_of(const Output_place& place, const std::string& name) {
+File_state state_of(const Output_place& place) {
     struct stat st {};
-    if (::fstatat(fd_of(place.folder_handle), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    if (::fstatat(fd_of(place.folder_handle), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
     return state_from(st);
 }
 
-bool may_write(const Output_place& place) {
-    return ::faccessat(fd_of(place.folder_handle), place.name.c_str(), W_OK, 0) == 0;
-}
-
-Lock_status try_lock_output(const Output_place& place, Handle& lock, File_state& state, int& error) {
+Failure try_lock_output(const Output_place& place, Output_lock& lock) {
     const int folder = fd_of(place.folder_handle);
     const char* name = place.name.c_str();
-    int fd = ::openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0 && errno == EACCES) fd = ::openat(folder, name, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno != ENOENT) {
-            error = errno;
-            return Lock_status::failed;
+    // Opened for writing: the system itself says whether this user may.
+    File fd(::openat(folder, name, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (!fd.is_open()) {
+        // No output (any more): nothing to lock, and its creation will not
+        // replace another program's file.
+        if (errno == ENOENT) {
+            lock.taken = true;
+            lock.locked = File_state{};
+            return {};
         }
-        // No output yet: nothing to lock; its creation cannot replace
-        // another program's file (see replace_output).
-        state = File_state{};
-        return Lock_status::locked;
+        if (errno == EACCES || errno == EPERM) return {write_kind, place.path, "read-only"};
+        if (errno == ELOOP) return {write_kind, place.path, changed_by_other};
+        return failure(write_kind, place.path, errno);
     }
     int result;
-    do result = ::flock(fd, LOCK_EX | LOCK_NB);
-    while (retry(result));
+    do result = ::flock(fd_of(fd), LOCK_EX | LOCK_NB);
+    while (result != 0 && errno == EINTR);
     if (result != 0) {
-        error = errno;
-        ::close(fd);
-        return error == EWOULDBLOCK ? Lock_status::busy : Lock_status::failed;
+        if (errno == EWOULDBLOCK) return {};
+        if (errno == ENOLCK) return {write_kind, place.path, "no locks on this file system"};
+        return failure(write_kind, place.path, errno);
     }
-    // The file may have been replaced while we waited: then the lock is on
-    // a file that is no longer the output.
+    // The file may have been replaced while the lock was taken: then it is
+    // on a file that is no longer the output.
     struct stat held {};
-    struct stat named {};
-    if (::fstat(fd, &held) != 0 || ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !same_file(held, named)) {
-        ::close(fd);
-        return Lock_status::busy;
-    }
-    lock = fd;
-    state = state_from(held);
-    return Lock_status::locked;
+    if (::fstat(fd_of(fd), &held) != 0) return failure(write_kind, place.path, errno);
+    if (!same_file(state_from(held), state_of(place))) return {};
+    lock.handle = std::move(fd);
+    lock.locked = state_from(held);
+    lock.taken = true;
+    return {};
 }
 
-void unlock_output(Handle& lock) {
-    if (lock != no_handle) ::close(fd_of(lock));
-    lock = no_handle;
-}
-
-// ---- Files being written.
-
-Create_status create_temp(const Output_place& place, const std::string& name, Handle& file, int& error) {
+Failure create_new_file(const Output_place& place, const Output_lock& lock, New_file& file) {
     const int folder = fd_of(place.folder_handle);
-    const Interrupts_held held;
-    const int fd = ::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error = errno;
-        return errno == EEXIST || errno == EINTR ? Create_status::name_taken : Create_status::failed;
+    const bool replacing = lock.locked.exists;
+    // Under the lock no live run uses a temporary name of this output.
+    if (replacing) remove_leftovers(folder, place.name);
+    // A new output gets what any new file gets: 0666, less the umask or as
+    // the folder's default access list says.
+    const mode_t mode = replacing ? 0600 : 0666;
+    if constexpr (has_linux_calls) {
+        if (place.unnamed_files) {
+            file.file = File(linux_calls::open_unnamed(folder, mode));
+            if (!file.file.is_open() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return cannot_create(place, errno);
+        }
     }
-    // The lock on the temporary file tells a later run that its maker lives.
-    // A run clearing leftovers may have taken it first, or removed the name.
-    struct stat mine {};
-    struct stat named {};
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &mine) != 0 ||
-        ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(mine, named)) {
-        ::close(fd);
-        return Create_status::name_taken;
+    for (int attempt = 0; !file.file.is_open() && attempt < 100; ++attempt) {
+        const std::string name = new_temp_name(place.name);
+        const Signals_held held;
+        file.file = File(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+        if (file.file.is_open()) {
+            register_temp(folder, name);
+            file.name = name;
+        } else if (errno != EEXIST) {
+            return cannot_create(place, errno);
+        }
     }
-    register_temp(folder, name);
-    file = fd;
-    return Create_status::created;
+    if (!file.file.is_open()) return cannot_create(place, EEXIST);
+    return replacing ? keep_metadata(place, fd_of(lock.handle), fd_of(file.file)) : Failure{};
 }
 
-bool copy_metadata(Handle old, Handle temp, int& error) {
-    const int fd = fd_of(temp);
-    mode_t mode = 0;
+Failure open_direct(const Output_place& place, New_file& file) {
+    file.direct = true;
+    file.file = File(::open(place.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
     struct stat st {};
-    if (old == no_handle) {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    } else {
-        if (::fstat(fd_of(old), &st) != 0) {
-            error = errno;
-            return false;
-        }
-        mode = st.st_mode & 07777;
-        // Where the user may set it; the owner goes first, as a change of
-        // owner clears set-id bits.
-        (void)::fchown(fd, st.st_uid, st.st_gid);
-    }
-    if (::fchmod(fd, mode) != 0) {
-        error = errno;
-        // A file system without permissions (FAT) gives every file the same.
-        struct stat now {};
-        if (::fstat(fd, &now) != 0 || (now.st_mode & 07777) != mode) return false;
-    }
-    if (old == no_handle) return true;
-    // Extended attributes, access lists among them (system.posix_acl_access).
-    std::string names;
-    for (;;) {
-        const ssize_t size = ::flistxattr(fd_of(old), nullptr, 0);
-        if (size <= 0) return true;  // none, or none supported here
-        names.resize(static_cast<std::size_t>(size));
-        const ssize_t got = ::flistxattr(fd_of(old), &names[0], names.size());
-        if (got >= 0) {
-            names.resize(static_cast<std::size_t>(got));
-            break;
-        }
-        if (errno != ERANGE) return true;
-    }
-    for (std::size_t at = 0; at < names.size(); at = names.find('\0', at) + 1) {
-        const std::string key = names.c_str() + at;
-        std::string value;
-        ssize_t size = ::fgetxattr(fd_of(old), key.c_str(), nullptr, 0);
-        if (size > 0) {
-            value.resize(static_cast<std::size_t>(size));
-            size = ::fgetxattr(fd_of(old), key.c_str(), &value[0], value.size());
-        }
-        bool kept = size >= 0;
-        if (kept) {
-            value.resize(static_cast<std::size_t>(size));
-            kept = ::fsetxattr(fd, key.c_str(), value.data(), value.size(), 0) == 0;
-        }
-        // Labels the system sets by its own policy (security.*, trusted.*)
-        // may not be ours to copy; access lists and user attributes are.
-        const bool must_keep = key.compare(0, 5, "user.") == 0 || key.compare(0, 17, "system.posix_acl_") == 0;
-        if (!kept && must_keep) {
-            error = errno;
-            return false;
-        }
-        if (names.find('\0', at) == std::string::npos) break;
-    }
-    return true;
+    if (!file.file.is_open() || ::fstat(fd_of(file.file), &st) != 0) return failure(write_kind, place.path, errno);
+    if (!same_file(state_from(st), place.found)) return {write_kind, place.path, changed_by_other};
+    return {};
 }
 
-bool open_direct(const Output_place& place, Handle& file, int& error) {
-    const int fd = ::openat(fd_of(place.folder_handle), place.name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) {
-        error = errno;
-        return false;
-    }
-    file = fd;
-    return true;
-}
-
-bool write_all(Handle file, std::string_view bytes, int& error) {
+int write_all(const File& file, std::string_view bytes) {
     const char* p = bytes.data();
     std::size_t left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(fd_of(file), p, left);
-        if (retry(static_cast<int>(n))) continue;
-        if (n <= 0) {  // no progress would loop for ever
-            error = n < 0 ? errno : ENOSPC;
-            return false;
-        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : ENOSPC;  // no progress would loop for ever
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    return true;
+    return 0;
 }
 
-bool sync_file(Handle file, int& error) {
+int sync_file(const File& file) {
     for (;;) {
-        if (::fsync(fd_of(file)) == 0) return true;
-        if (errno != EINTR) {
-            error = errno;
-            return false;
-        }
+        if (::fsync(fd_of(file)) == 0) return 0;
+        if (errno != EINTR) return errno;
     }
 }
 
-bool close_file(Handle& file, int& error) {
-    const int fd = fd_of(file);
-    file = no_handle;
-    if (::close(fd) == 0) return true;
-    error = errno;
-    return false;
-}
-
-void remove_temp(const Output_place& place, const std::string& name, Handle& file) {
-    const Interrupts_held held;
-    if (file != no_handle) ::close(fd_of(file));
-    file = no_handle;
-    ::unlinkat(fd_of(place.folder_handle), name.c_str(), 0);
-    temp_registered = 0;
-}
-
-std::vector<std::string> folder_names(const Output_place& place) {
-    std::vector<std::string> names;
-    const int fd = ::openat(fd_of(place.folder_handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return names;
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        ::close(fd);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(dir)) names.emplace_back(entry->d_name);
-    ::closedir(dir);
-    return names;
-}
-
-bool remove_if_abandoned(const Output_place& place, const std::string& name) {
+Failure replace_output(const Output_place& place, New_file& file, const File_state& expected) {
     const int folder = fd_of(place.folder_handle);
-    const int fd = ::openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return false;
-    struct stat held {};
-    struct stat named {};
-    const bool abandoned = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 &&
-                           S_ISREG(held.st_mode) &&
-                           ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           same_file(held, named);
-    const bool removed = abandoned && ::unlinkat(folder, name.c_str(), 0) == 0;
-    ::close(fd);
-    return removed;
-}
-
-Replace_status replace_output(const Output_place& place, const std::string& temp, Handle& file,
-                              const File_state& expected, int& error) {
-    const int folder = fd_of(place.folder_handle);
-    const char* from = temp.c_str();
     const char* to = place.name.c_str();
-    const Interrupts_held held;
+    const Signals_held held;
+    if (!same_version(state_of(place), expected)) return {write_kind, place.path, changed_by_other};
     struct stat mine {};
-    ::fstat(fd_of(file), &mine);
-    const auto finish = [&](Replace_status status) {
-        if (status != Replace_status::failed && status != Replace_status::other_version) {
-            temp_registered = 0;
-            int ignored = 0;
-            close_file(file, ignored);
+    ::fstat(fd_of(file.file), &mine);
+    bool other = false;
+    int error = 0;
+    if (file.name.empty() && !expected.exists) {
+        // Linked straight into place: refused if another program made the name meanwhile.
+        if constexpr (has_linux_calls) error = linux_calls::give_name(fd_of(file.file), folder, to);
+        other = error == EEXIST;
+    } else {
+        for (int attempt = 0; file.name.empty() && attempt < 100; ++attempt) {
+            const std::string name = new_temp_name(place.name);
+            if constexpr (has_linux_calls) error = linux_calls::give_name(fd_of(file.file), folder, name.c_str());
+            if (error == 0) file.name = name;
+            else if (error != EEXIST) break;
         }
-        return status;
-    };
-    // After an error, where do things stand? The system may have done it.
-    const auto judge = [&]() {
-        error = errno;
-        struct stat named {};
-        const bool in_place = ::fstatat(folder, to, &named, AT_SYMLINK_NOFOLLOW) == 0 && same_file(named, mine);
-        // A swap that happened left the old file under the temporary name.
-        if (in_place && expected.exists && holds(folder, from, expected)) ::unlinkat(folder, from, 0);
-        return finish(in_place ? Replace_status::failed_after : Replace_status::failed);
-    };
-    if (expected.exists) {
-        // Swap the two names, then make sure the file we swapped out is the
-        // one we read; if another program slipped its version in, swap back.
-        if (::renameat2(folder, from, folder, to, RENAME_EXCHANGE) == 0) {
-            if (!holds(folder, from, expected)) {
-                if (::renameat2(folder, from, folder, to, RENAME_EXCHANGE) == 0)
-                    return Replace_status::other_version;
-                error = errno;
-                temp_registered = 0;  // the other version now bears the temporary name
-                return finish(Replace_status::failed_after);
-            }
-            if (::unlinkat(folder, from, 0) != 0) {
-                error = errno;
-                return finish(Replace_status::failed_after);
-            }
-            return finish(Replace_status::replaced);
+        if (error == 0 && expected.exists) {
+            error = swap_into_place(folder, file.name.c_str(), to, expected, other);
+        } else if (error == 0) {
+            error = link_into_place(folder, file.name.c_str(), to);
+            other = error == EEXIST;
         }
-        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return judge();
-        // No atomic swap on this file system: the check just made must do.
-        if (::renameat(folder, from, folder, to) != 0) return judge();
-        return finish(Replace_status::replaced);
     }
-    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return finish(Replace_status::replaced);
-    if (errno == EEXIST) return Replace_status::other_version;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return judge();
-    // No such rename here: a hard link also refuses to replace a name.
-    if (::linkat(folder, from, folder, to, 0) == 0) {
-        ::unlinkat(folder, from, 0);
-        return finish(Replace_status::replaced);
+    const bool in_place = holds_file(folder, to, mine);
+    const char* temp = file.name.c_str();
+    if (!file.name.empty()) {
+        if (!in_place && holds_file(folder, temp, mine)) {
+            ::unlinkat(folder, temp, 0);  // not placed: it goes while the signals are held
+        } else if (in_place && !other && holds(folder, temp, expected)) {
+            ::unlinkat(folder, temp, 0);  // a swap left the old file under the temporary name
+        }
+        // Else after a swap back that failed another program's version bears the name: it stays.
     }
-    if (errno == EEXIST) return Replace_status::other_version;
-    struct stat named {};
-    if (::fstatat(folder, to, &named, AT_SYMLINK_NOFOLLOW) == 0) return Replace_status::other_version;
-    if (::renameat(folder, from, folder, to) != 0) return judge();
-    return finish(Replace_status::replaced);
+    const std::string kept = file.name;
+    file.name.clear();
+    temp_registered = 0;
+    if (in_place) {
+        close_file(file.file);
+        if (other) return {write_kind, place.path, std::string(changed_by_other) + "; its version is kept as " + kept};
+        if (error == 0) error = sync_file(place.folder_handle);
+        if (error == 0) return {};
+        return {write_kind, place.path, error_text(error) + "; the new file is in place, but may not be on disk"};
+    }
+    if (other) return {write_kind, place.path, changed_by_other};
+    if (error == EBUSY) return {write_kind, place.path, "a mounted file, which cannot be replaced"};
+    return failure(write_kind, place.path, error);
 }
 
-bool sync_folder(const Output_place& place, int& error) { return sync_file(place.folder_handle, error); }
-
-std::uint64_t random_number() {
-    static std::mt19937_64 engine = [] {
-        // The library may have no random source to offer; the clock and the
-        // process id still make the name differ from run to run.
-        std::uint64_t device_bits = 0;
-        try {
-            std::random_device device;
-            device_bits = (static_cast<std::uint64_t>(device()) << 32) ^ device();
-        } catch (...) {
-        }
-        std::seed_seq seed{device_bits, static_cast<std::uint64_t>(::getpid()),
-                           static_cast<std::uint64_t>(
-                               std::chrono::steady_clock::now().time_since_epoch().count())};
-        return std::mt19937_64(seed);
-    }();
-    return engine();
+void drop_new_file(const Output_place& place, New_file& file) {
+    const Signals_held held;
+    if (!file.name.empty()) ::unlinkat(fd_of(place.folder_handle), file.name.c_str(), 0);
+    file.name.clear();
+    temp_registered = 0;
+    close_file(file.file);
 }
 
 }  // namespace quarvel

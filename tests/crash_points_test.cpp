@@ -104,8 +104,8 @@ void replay(Disk_model& disk, const Logged_call& call) {
     const std::string& path = call.text("path");
     const long long ino = call.number("ino");
     if (op == "open") {
-        if (call.number("created") == 1) {
-            change_entries(disk, path, {Entry_change::add, "", name_of(path), ino});
+        if (call.number("created") >= 1) {  // 2: made without a name
+            if (call.number("created") == 1) change_entries(disk, path, {Entry_change::add, "", name_of(path), ino});
             disk.contents[ino] = Content{};
         } else {
             note_existing(disk, path, ino);
@@ -123,6 +123,8 @@ void replay(Disk_model& disk, const Logged_call& call) {
         }
     } else if (op == "rename" || op == "link") {
         const std::string& to = call.text("path2");
+        if (op == "link" && path.rfind("/proc/self/fd/", 0) == 0)  // a name for a file made without one
+            return change_entries(disk, to, {Entry_change::add, "", name_of(to), ino});
         if (folder_of(path) != folder_of(to)) {
             disk.faults.push_back(call.function + " across folders: " + path + " -> " + to);
             return;

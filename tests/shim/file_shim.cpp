@@ -20,9 +20,9 @@
 // creat and their 64 and fortified forms), write, pwrite, close, fsync,
 // fdatasync, rename (rename, renameat, renameat2, also through syscall()),
 // link, unlink, ftruncate, fchmod, fchown, fsetxattr or flock. <kind> is "new"
-// for an open with O_CREAT, "file" or "dir" for a call on a descriptor of a
+// for an open with O_CREAT or O_TMPFILE, "file" or "dir" for a call on a descriptor of a
 // regular file or a folder. write and pwrite count only writes to files that
-// the process opened with O_CREAT, never the console. <errno> is a name such as
+// the process made (O_CREAT, O_TMPFILE), never the console. <errno> is a name such as
 // EIO or ENOSPC, or a number.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -117,7 +117,8 @@ struct Errno_name {
 const Errno_name errno_names[] = {{"EIO", EIO},       {"ENOSPC", ENOSPC}, {"EPERM", EPERM},   {"EACCES", EACCES},
                                   {"EDQUOT", EDQUOT}, {"EROFS", EROFS},   {"EXDEV", EXDEV},   {"EINVAL", EINVAL},
                                   {"EBUSY", EBUSY},   {"EEXIST", EEXIST}, {"ENOENT", ENOENT}, {"ENOTSUP", ENOTSUP},
-                                  {"EINTR", EINTR},   {"EAGAIN", EAGAIN}, {"ENOSYS", ENOSYS}, {"EFBIG", EFBIG}};
+                                  {"EINTR", EINTR},   {"EAGAIN", EAGAIN}, {"ENOSYS", ENOSYS}, {"EFBIG", EFBIG},
+                                  {"ENOLCK", ENOLCK}, {"EOPNOTSUPP", EOPNOTSUPP}};
 
 int parse_errno(const std::string& text) {
     for (const Errno_name& e : errno_names)
@@ -377,15 +378,17 @@ int do_open(const char* function, int dirfd, const char* path, int flags, mode_t
     Call call{function, "open"};
     call.path = at_path(dirfd, path);
     call.flags = flags;
-    if (flags & O_CREAT) {
+    // A file made without a name (O_TMPFILE) is new too; created=2 says it has no name.
+    const bool unnamed = (flags & O_TMPFILE) == O_TMPFILE;
+    if ((flags & O_CREAT) || unnamed) {
         call.kind = "new";
-        call.created = ino_at(dirfd, path) < 0 ? 1 : 0;
+        call.created = unnamed ? 2 : ino_at(dirfd, path) < 0 ? 1 : 0;
     }
     call.describe_result = true;
     const long long fd = intercept(call, -1, [&]() -> long long { return perform(dirfd, path, flags, mode); });
     if (fd >= 0) {
         created_fds().erase(static_cast<int>(fd));
-        if (flags & O_CREAT) created_fds().insert(static_cast<int>(fd));
+        if (call.created >= 0) created_fds().insert(static_cast<int>(fd));
     }
     return static_cast<int>(fd);
 }
@@ -659,6 +662,10 @@ int linkat(int olddir, const char* oldpath, int newdir, const char* newpath, int
     call.path2 = at_path(newdir, newpath);
     call.flags = flags;
     call.ino = ino_at(olddir, oldpath);
+    struct stat followed {};
+    // Through /proc/self/fd: the file the descriptor is open on.
+    if ((flags & AT_SYMLINK_FOLLOW) && ::fstatat(olddir, oldpath, &followed, 0) == 0)
+        call.ino = static_cast<long long>(followed.st_ino);
     return static_cast<int>(
         intercept(call, 0, [&]() -> long long { return REAL(linkat)(olddir, oldpath, newdir, newpath, flags); }));
 }
