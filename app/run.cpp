@@ -9,7 +9,7 @@
 #include "config/encoding.h"
 #include "config/scan.h"
 #include "generate/output.h"
-#include "platform/replace.h"
+#include "platform/output.h"
 
 namespace quarvel {
 namespace {

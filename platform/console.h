@@ -1,5 +1,5 @@
 // The process and its console: set-up, the command line, the two streams, and
-// the console window a double-click opens.
+// the window a double-click opens.
 #pragma once
 
 #include <ostream>
@@ -8,41 +8,33 @@
 
 namespace quarvel {
 
-// Process set-up before anything else: standard input, output and error that
-// the caller closed are opened on the null device (so that no file the tool
-// opens takes their numbers); a file-size limit or a closed pipe makes a
-// write fail instead of ending the process; on Windows, Ctrl+C, Ctrl+Break
-// and a closed window remove the temporary file before the process ends.
+// Before anything else: standard input, output and error that the caller
+// closed are opened on the null device, so that no file takes their numbers;
+// a file-size limit or a closed pipe makes a write fail, not the process.
 void prepare_process();
 
-// The command-line arguments after the program name, as UTF-8. On Windows they
-// come from the wide command line, so any character survives; a lone surrogate
-// (which no valid name holds) is kept in the generalised form of UTF-8, which
-// every file call then refuses.
+// The arguments after the program name, as UTF-8; on Windows from the wide
+// command line, a lone surrogate kept in generalised UTF-8, which every file
+// call then refuses.
 std::vector<std::string> program_arguments(int argc, char** argv);
 
-// Where the console report goes: standard output, in UTF-8. On a Windows
-// console the text is shown through the wide console API, so that any
-// character reads right whatever the console's code page.
+// Standard output for the report and standard error for a failure's reason,
+// in UTF-8; a Windows console shows them through its wide API.
 std::ostream& console_output();
-
-// Standard error, for the one-line reason behind a failure; shown like the report.
 std::ostream& error_output();
 
-// The bytes of the UTF-8 text `utf8` in the system's ANSI code page (the text
-// form of programs that predate Unicode on Windows, in which older layouts are
-// saved). Empty when that form is the UTF-8 form itself (plain ASCII), when a
-// character has no form there, and always on POSIX, where arguments are bytes.
+// The UTF-8 text in the system's ANSI code page, in which older layouts are
+// saved on Windows. Empty when that form is the UTF-8 one (plain ASCII), when
+// a character has no form there, and on POSIX, where arguments are bytes.
 std::string ansi_code_page_form(const std::string& utf8);
 
-// Whether the program has a console window of its own that a person can see,
-// as when it is started from the file manager rather than from a command
-// prompt, a script or a hidden task, with standard input and output on it.
-// Always false on POSIX.
+// Whether the program has a console window of its own that a person can see
+// (started from the file manager, not from a prompt, a script or a hidden
+// task), with standard input and output on it. Always false on POSIX.
 bool console_owned_alone();
 
-// Asks for a key on `console` and waits until one is pressed, so that the
-// window does not close before its text was read.
+// Asks for a key on `console` and waits for one, so that the window does not
+// close before its text was read.
 void wait_for_key(std::ostream& console);
 
 }  // namespace quarvel

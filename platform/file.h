@@ -18,17 +18,14 @@ struct Failure {
     explicit operator bool() const { return kind != Kind::none; }
 };
 
-// The system's words for an error code (errno, or a Windows error), lower
-// case: "no space left on device".
+// The system's words for an error code (errno, or a Windows error), lower case.
 std::string error_text(int code);
 
-// A failure of `kind` on `path` for the system's error `code`.
 inline Failure failure(Failure::Kind kind, const std::string& path, int code) {
     return {kind, path, error_text(code)};
 }
 
-// An open file, folder or lock: a descriptor, or a Windows handle. Closed
-// when it goes, unless close_file closed it first.
+// An open descriptor or Windows handle (-1: none), closed when it goes.
 struct File {
     std::intptr_t value = -1;
     File() = default;
@@ -39,7 +36,7 @@ struct File {
     bool is_open() const { return value != -1; }
 };
 
-// Closes `file` (nothing when it is not open); 0, or the system's error code.
+// Closes `file` if it is open; 0, or the system's error code.
 int close_file(File& file);
 
 inline File& File::operator=(File&& other) noexcept {
@@ -69,8 +66,7 @@ inline bool same_file(const File_state& a, const File_state& b) {
     return a.exists && b.exists && a.volume == b.volume && a.file == b.file;
 }
 
-// The same file with the same content, as far as its times tell; two absent
-// files are the same version too.
+// The same file, size and times (two absent files are the same version too).
 inline bool same_version(const File_state& a, const File_state& b) {
     return a.exists == b.exists && a.volume == b.volume && a.file == b.file && a.size == b.size &&
            a.modified == b.modified && a.changed == b.changed;

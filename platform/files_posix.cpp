@@ -10,10 +10,11 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__linux__) || defined(__APPLE__) || defined(__NetBSD__)
+#ifdef __linux__
 #include <sys/xattr.h>
 #endif
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -23,7 +24,6 @@
 #include <vector>
 
 #include "platform/files_linux.h"
-#include "platform/input.h"
 #include "platform/output.h"
 
 namespace quarvel {
@@ -52,6 +52,17 @@ File_state state_from(const struct stat& st) {
     state.changed = nanoseconds(st.st_ctim);
 #endif
     return state;
+}
+
+File_state state_at(int folder, const char* name) {
+    struct stat st {};
+    return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? state_from(st) : File_state{};
+}
+
+// The same file with the same content (its status time changes with every
+// rename, so it is not compared).
+bool same_content(const File_state& a, const File_state& b) {
+    return same_file(a, b) && a.size == b.size && a.modified == b.modified;
 }
 
 // ---- The named temporary file, which every signal that would end the run
@@ -116,65 +127,37 @@ void register_temp(int folder, const std::string& name) {
     temp_registered = 1;
 }
 
-// ---- Extended attributes, in each system's form (none where it has none).
-
-#if defined(__APPLE__)
-ssize_t list_attributes(int fd, char* names, std::size_t size) { return ::flistxattr(fd, names, size, 0); }
-ssize_t get_attribute(int fd, const char* name, void* value, std::size_t size) {
-    return ::fgetxattr(fd, name, value, size, 0, 0);
-}
-int set_attribute(int fd, const char* name, const void* value, std::size_t size) {
-    return ::fsetxattr(fd, name, value, size, 0, 0);
-}
-int remove_attribute(int fd, const char* name) { return ::fremovexattr(fd, name, 0); }
-#elif defined(__linux__) || defined(__NetBSD__)
-ssize_t list_attributes(int fd, char* names, std::size_t size) { return ::flistxattr(fd, names, size); }
-ssize_t get_attribute(int fd, const char* name, void* value, std::size_t size) {
-    return ::fgetxattr(fd, name, value, size);
-}
-int set_attribute(int fd, const char* name, const void* value, std::size_t size) {
-    return ::fsetxattr(fd, name, value, size, 0);
-}
-int remove_attribute(int fd, const char* name) { return ::fremovexattr(fd, name); }
-#else
-ssize_t list_attributes(int, char*, std::size_t) { return 0; }
-ssize_t get_attribute(int, const char*, void*, std::size_t) { return -1; }
-int set_attribute(int, const char*, const void*, std::size_t) { return -1; }
-int remove_attribute(int, const char*) { return -1; }
-#endif
-
-const char* const access_list = "system.posix_acl_access";
-
+#ifdef __linux__  // extended attributes in Linux's form; other systems' are not copied
 // The extended attributes of `old`, access lists among them, given to `fd`.
 int copy_attributes(int old, int fd) {
     std::string names;
-    for (ssize_t size; (size = list_attributes(old, nullptr, 0)) > 0;) {
+    for (ssize_t size; (size = ::flistxattr(old, nullptr, 0)) > 0;) {
         names.resize(static_cast<std::size_t>(size));
-        const ssize_t got = list_attributes(old, &names[0], names.size());
+        const ssize_t got = ::flistxattr(old, &names[0], names.size());
         if (got >= 0 || errno != ERANGE) {
             names.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
             break;
         }
     }
+    const char* const access_list = "system.posix_acl_access";
     bool had_access_list = false;
     for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
         const char* key = names.c_str() + at;
         had_access_list = had_access_list || std::strcmp(key, access_list) == 0;
-        std::string value;
-        ssize_t size = get_attribute(old, key, nullptr, 0);
-        if (size > 0) {
-            value.resize(static_cast<std::size_t>(size));
-            size = get_attribute(old, key, &value[0], value.size());
-        }
-        if (size >= 0 && set_attribute(fd, key, value.data(), static_cast<std::size_t>(size)) == 0) continue;
+        std::string value(static_cast<std::size_t>(std::max<ssize_t>(::fgetxattr(old, key, nullptr, 0), 0)), '\0');
+        const ssize_t size = ::fgetxattr(old, key, &value[0], value.size());
+        if (size >= 0 && ::fsetxattr(fd, key, value.data(), static_cast<std::size_t>(size), 0) == 0) continue;
         // Labels the system sets by its own policy (security.*, trusted.*)
         // may not be ours to copy; access lists and user attributes are.
         if (std::strncmp(key, "user.", 5) == 0 || std::strncmp(key, "system.posix_acl_", 17) == 0) return errno;
     }
     // The new file may have taken an access list from the folder's default.
-    if (!had_access_list) remove_attribute(fd, access_list);
+    if (!had_access_list) ::fremovexattr(fd, access_list);
     return 0;
 }
+#else
+int copy_attributes(int, int) { return 0; }
+#endif
 
 std::string owner_and_group(const struct stat& st) {
     const passwd* user = ::getpwuid(st.st_uid);
@@ -185,31 +168,31 @@ std::string owner_and_group(const struct stat& st) {
 
 // Gives the new file `fd` the replaced output's owner and group (first: a
 // change of owner clears set-id bits), permissions and extended attributes.
-Failure keep_metadata(const Output_place& place, int old, int fd) {
+Failure keep_metadata(const Safe_output& out, int old, int fd) {
     struct stat was {};
     struct stat now {};
-    if (::fstat(old, &was) != 0 || ::fstat(fd, &now) != 0) return failure(write_kind, place.path, errno);
+    if (::fstat(old, &was) != 0 || ::fstat(fd, &now) != 0) return failure(write_kind, out.path, errno);
     if ((now.st_uid != was.st_uid || now.st_gid != was.st_gid) && ::fchown(fd, was.st_uid, was.st_gid) != 0) {
-        if (errno != EPERM) return failure(write_kind, place.path, errno);
-        return {write_kind, place.path, "owned by " + owner_and_group(was) + ", which this user cannot give a new file"};
+        if (errno != EPERM) return failure(write_kind, out.path, errno);
+        return {write_kind, out.path, "owned by " + owner_and_group(was) + ", which this user cannot give a new file"};
     }
     const mode_t mode = was.st_mode & 07777;
     if (::fchmod(fd, mode) != 0) {
         const int error = errno;
         // A file system without permissions (FAT) gives every file the same.
         if (::fstat(fd, &now) != 0 || (now.st_mode & 07777) != mode)
-            return {write_kind, place.path, "its permissions cannot be kept: " + error_text(error)};
+            return {write_kind, out.path, "its permissions cannot be kept: " + error_text(error)};
     }
     if (const int error = copy_attributes(old, fd))
-        return {write_kind, place.path, "its permissions cannot be kept: " + error_text(error)};
+        return {write_kind, out.path, "its permissions cannot be kept: " + error_text(error)};
     return {};
 }
 
 // Why a new file cannot be made in the output's folder, in the user's terms.
-Failure cannot_create(const Output_place& place, int error) {
+Failure cannot_create(const Safe_output& out, int error) {
     if (error == EACCES || error == EPERM)
-        return {write_kind, place.path, "this user may not create files in its folder, where the new file is made"};
-    return failure(write_kind, place.path, error);
+        return {write_kind, out.path, "this user may not create files in its folder, where the new file is made"};
+    return failure(write_kind, out.path, error);
 }
 
 // What killed runs on this output left: its temporary names that hold a
@@ -226,26 +209,8 @@ void remove_leftovers(int folder, const std::string& name) {
     }
     ::closedir(dir);
     for (const std::string& leftover : left) {
-        struct stat st {};
-        if (::fstatat(folder, leftover.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
-            ::unlinkat(folder, leftover.c_str(), 0);
+        if (state_at(folder, leftover.c_str()).regular) ::unlinkat(folder, leftover.c_str(), 0);
     }
-}
-
-// Whether `name` in `folder` is the file `st`.
-bool holds_file(int folder, const char* name, const struct stat& st) {
-    struct stat named {};
-    return ::fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == st.st_dev &&
-           named.st_ino == st.st_ino;
-}
-
-// Whether `name` in `folder` is still the file `expected` with the same
-// content (its status time changes with every rename, so it is not compared).
-bool holds(int folder, const char* name, const File_state& expected) {
-    struct stat st {};
-    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-    const File_state now = state_from(st);
-    return same_file(now, expected) && now.size == expected.size && now.modified == expected.modified;
 }
 
 // Renames `from` over `to` in `folder`: atomically swapped where the system
@@ -254,7 +219,7 @@ int swap_into_place(int folder, const char* from, const char* to, const File_sta
     if constexpr (has_linux_calls) {
         const int error = linux_calls::exchange(folder, from, to);
         if (error == 0) {
-            if (holds(folder, from, expected)) return ::unlinkat(folder, from, 0) == 0 ? 0 : errno;
+            if (same_content(state_at(folder, from), expected)) return ::unlinkat(folder, from, 0) == 0 ? 0 : errno;
             other = true;
             return linux_calls::exchange(folder, from, to);
         }
@@ -273,8 +238,7 @@ int link_into_place(int folder, const char* from, const char* to) {
     // A hard link also refuses to replace a name; where there are none (FAT), a check.
     if (::linkat(folder, from, folder, to, 0) == 0) return ::unlinkat(folder, from, 0), 0;
     if (errno == EEXIST) return EEXIST;
-    struct stat st {};
-    if (::fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
+    if (state_at(folder, to).exists) return EEXIST;
     return ::renameat(folder, from, folder, to) == 0 ? 0 : errno;
 }
 
@@ -368,8 +332,8 @@ void close_input(Input& input) {
 
 // ---- The output.
 
-Failure find_output(const std::string& path, Output_place& place) {
-    place.path = path;
+Failure find_output(const std::string& path, Safe_output& out) {
+    out.path = path;
     for (int attempt = 0; attempt < 10; ++attempt) {
         struct stat st {};
         std::string real;
@@ -386,118 +350,114 @@ Failure find_output(const std::string& path, Output_place& place) {
         }
         if (error != 0 && error != ENOENT) return failure(write_kind, path, error);
         if (error == 0) {
-            place.found = state_from(st);
-            if (place.found.folder) return {write_kind, path, "is a folder"};
-            if (!place.found.regular) return {};  // a device or a pipe: written directly, by its path
+            out.found = state_from(st);
+            if (out.found.folder) return {write_kind, path, "is a folder"};
+            if (!out.found.regular) return {};  // a device or a pipe: written directly, by its path
             if (real.empty()) {
                 char* resolved = ::realpath(path.c_str(), nullptr);
                 if (resolved == nullptr) return failure(write_kind, path, errno);
                 real = resolved;
                 std::free(resolved);
             } else {
-                place.unnamed_files = true;
+                out.unnamed_files = true;
             }
         } else {
-            place.found = File_state{};
+            out.found = File_state{};
             real = path;
         }
         const std::size_t slash = real.rfind('/');
-        place.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
-        place.name = slash == std::string::npos ? real : real.substr(slash + 1);
-        if (place.name.empty() || place.name == "." || place.name == "..") return failure(write_kind, path, EISDIR);
-        place.folder_handle = File(::open(place.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!place.folder_handle.is_open()) {
+        out.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
+        out.name = slash == std::string::npos ? real : real.substr(slash + 1);
+        if (out.name.empty() || out.name == "." || out.name == "..") return failure(write_kind, path, EISDIR);
+        out.folder_handle = File(::open(out.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!out.folder_handle.is_open()) {
             if (errno == ENOENT) return {write_kind, path, "its folder does not exist"};
             return failure(write_kind, path, errno);
         }
         if constexpr (has_linux_calls) {
-            if (!place.found.exists) place.unnamed_files = linux_calls::descriptor_paths(fd_of(place.folder_handle));
+            if (!out.found.exists) out.unnamed_files = linux_calls::descriptor_paths(fd_of(out.folder_handle));
         }
         // The name must hold the file the links led to (or still nothing).
-        const File_state named = state_of(place);
-        if (place.found.exists ? same_file(named, place.found) : !named.exists) return {};
+        const File_state named = state_of(out);
+        if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     }
     return {write_kind, path, changed_by_other};
 }
 
-File_state state_of(const Output_place& place) {
-    struct stat st {};
-    if (::fstatat(fd_of(place.folder_handle), place.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return {};
-    return state_from(st);
-}
+File_state state_of(const Safe_output& out) { return state_at(fd_of(out.folder_handle), out.name.c_str()); }
 
-Failure try_lock_output(const Output_place& place, Output_lock& lock) {
-    const int folder = fd_of(place.folder_handle);
-    const char* name = place.name.c_str();
+Failure try_lock_output(Safe_output& out, bool& taken) {
+    const int folder = fd_of(out.folder_handle);
+    const char* name = out.name.c_str();
     // Opened for writing: the system itself says whether this user may.
     File fd(::openat(folder, name, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (!fd.is_open()) {
         // No output (any more): nothing to lock, and its creation will not
         // replace another program's file.
         if (errno == ENOENT) {
-            lock.taken = true;
-            lock.locked = File_state{};
+            taken = true;
+            out.locked = File_state{};
             return {};
         }
-        if (errno == EACCES || errno == EPERM) return {write_kind, place.path, "read-only"};
-        if (errno == ELOOP) return {write_kind, place.path, changed_by_other};
-        return failure(write_kind, place.path, errno);
+        if (errno == EACCES || errno == EPERM) return {write_kind, out.path, "read-only"};
+        if (errno == ELOOP) return {write_kind, out.path, changed_by_other};
+        return failure(write_kind, out.path, errno);
     }
     int result;
     do result = ::flock(fd_of(fd), LOCK_EX | LOCK_NB);
     while (result != 0 && errno == EINTR);
     if (result != 0) {
         if (errno == EWOULDBLOCK) return {};
-        if (errno == ENOLCK) return {write_kind, place.path, "no locks on this file system"};
-        return failure(write_kind, place.path, errno);
+        if (errno == ENOLCK) return {write_kind, out.path, "no locks on this file system"};
+        return failure(write_kind, out.path, errno);
     }
     // The file may have been replaced while the lock was taken: then it is
     // on a file that is no longer the output.
     struct stat held {};
-    if (::fstat(fd_of(fd), &held) != 0) return failure(write_kind, place.path, errno);
-    if (!same_file(state_from(held), state_of(place))) return {};
-    lock.handle = std::move(fd);
-    lock.locked = state_from(held);
-    lock.taken = true;
+    if (::fstat(fd_of(fd), &held) != 0) return failure(write_kind, out.path, errno);
+    if (!same_file(state_from(held), state_of(out))) return {};
+    out.lock = std::move(fd);
+    out.locked = state_from(held);
+    taken = true;
     return {};
 }
 
-Failure create_new_file(const Output_place& place, const Output_lock& lock, New_file& file) {
-    const int folder = fd_of(place.folder_handle);
-    const bool replacing = lock.locked.exists;
+Failure create_new_file(Safe_output& out) {
+    const int folder = fd_of(out.folder_handle);
+    const bool replacing = out.locked.exists;
     // Under the lock no live run uses a temporary name of this output.
-    if (replacing) remove_leftovers(folder, place.name);
+    if (replacing) remove_leftovers(folder, out.name);
     // A new output gets what any new file gets: 0666, less the umask or as
     // the folder's default access list says.
     const mode_t mode = replacing ? 0600 : 0666;
     if constexpr (has_linux_calls) {
-        if (place.unnamed_files) {
-            file.file = File(linux_calls::open_unnamed(folder, mode));
-            if (!file.file.is_open() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return cannot_create(place, errno);
+        if (out.unnamed_files) {
+            out.file = File(linux_calls::open_unnamed(folder, mode));
+            if (!out.file.is_open() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+                return cannot_create(out, errno);
         }
     }
-    for (int attempt = 0; !file.file.is_open() && attempt < 100; ++attempt) {
-        const std::string name = new_temp_name(place.name);
+    for (int attempt = 0; !out.file.is_open() && attempt < 100; ++attempt) {
+        const std::string name = new_temp_name(out.name);
         const Signals_held held;
-        file.file = File(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
-        if (file.file.is_open()) {
+        out.file = File(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
+        if (out.file.is_open()) {
             register_temp(folder, name);
-            file.name = name;
+            out.temp_name = name;
         } else if (errno != EEXIST) {
-            return cannot_create(place, errno);
+            return cannot_create(out, errno);
         }
     }
-    if (!file.file.is_open()) return cannot_create(place, EEXIST);
-    return replacing ? keep_metadata(place, fd_of(lock.handle), fd_of(file.file)) : Failure{};
+    if (!out.file.is_open()) return cannot_create(out, EEXIST);
+    return replacing ? keep_metadata(out, fd_of(out.lock), fd_of(out.file)) : Failure{};
 }
 
-Failure open_direct(const Output_place& place, New_file& file) {
-    file.direct = true;
-    file.file = File(::open(place.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+Failure open_direct(Safe_output& out) {
+    out.direct = true;
+    out.file = File(::open(out.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
     struct stat st {};
-    if (!file.file.is_open() || ::fstat(fd_of(file.file), &st) != 0) return failure(write_kind, place.path, errno);
-    if (!same_file(state_from(st), place.found)) return {write_kind, place.path, changed_by_other};
+    if (!out.file.is_open() || ::fstat(fd_of(out.file), &st) != 0) return failure(write_kind, out.path, errno);
+    if (!same_file(state_from(st), out.found)) return {write_kind, out.path, changed_by_other};
     return {};
 }
 
@@ -521,64 +481,64 @@ int sync_file(const File& file) {
     }
 }
 
-Failure replace_output(const Output_place& place, New_file& file, const File_state& expected) {
-    const int folder = fd_of(place.folder_handle);
-    const char* to = place.name.c_str();
+Failure replace_output(Safe_output& out) {
+    const File_state& expected = out.locked;
+    const int folder = fd_of(out.folder_handle);
+    const char* to = out.name.c_str();
     const Signals_held held;
-    if (!same_version(state_of(place), expected)) return {write_kind, place.path, changed_by_other};
-    struct stat mine {};
-    ::fstat(fd_of(file.file), &mine);
+    if (!same_version(state_of(out), expected)) return {write_kind, out.path, changed_by_other};
+    struct stat st {};
+    ::fstat(fd_of(out.file), &st);
+    const File_state mine = state_from(st);
     bool other = false;
     int error = 0;
-    if (file.name.empty() && !expected.exists) {
-        // Linked straight into place: refused if another program made the name meanwhile.
-        if constexpr (has_linux_calls) error = linux_calls::give_name(fd_of(file.file), folder, to);
+    if constexpr (has_linux_calls) {
+        // Without a name: linked straight into place (refused if another
+        // program made the name meanwhile), else given a temporary one.
+        for (int attempt = 0; out.temp_name.empty() && attempt < 100; ++attempt) {
+            const std::string name = expected.exists ? new_temp_name(out.name) : out.name;
+            error = linux_calls::give_name(fd_of(out.file), folder, name.c_str());
+            if (error == 0) out.temp_name = name;
+            if (error != EEXIST || !expected.exists) break;
+        }
         other = error == EEXIST;
-    } else {
-        for (int attempt = 0; file.name.empty() && attempt < 100; ++attempt) {
-            const std::string name = new_temp_name(place.name);
-            if constexpr (has_linux_calls) error = linux_calls::give_name(fd_of(file.file), folder, name.c_str());
-            if (error == 0) file.name = name;
-            else if (error != EEXIST) break;
-        }
-        if (error == 0 && expected.exists) {
-            error = swap_into_place(folder, file.name.c_str(), to, expected, other);
-        } else if (error == 0) {
-            error = link_into_place(folder, file.name.c_str(), to);
-            other = error == EEXIST;
-        }
     }
-    const bool in_place = holds_file(folder, to, mine);
-    const char* temp = file.name.c_str();
-    if (!file.name.empty()) {
-        if (!in_place && holds_file(folder, temp, mine)) {
-            ::unlinkat(folder, temp, 0);  // not placed: it goes while the signals are held
-        } else if (in_place && !other && holds(folder, temp, expected)) {
-            ::unlinkat(folder, temp, 0);  // a swap left the old file under the temporary name
-        }
-        // Else after a swap back that failed another program's version bears the name: it stays.
+    if (error == 0 && expected.exists) {
+        error = swap_into_place(folder, out.temp_name.c_str(), to, expected, other);
+    } else if (error == 0 && out.temp_name != out.name) {
+        error = link_into_place(folder, out.temp_name.c_str(), to);
+        other = error == EEXIST;
     }
-    const std::string kept = file.name;
-    file.name.clear();
+    const bool in_place = same_file(state_of(out), mine);
+    const std::string temp = out.temp_name == out.name ? "" : out.temp_name;
+    if (!temp.empty()) {
+        const File_state at_temp = state_at(folder, temp.c_str());
+        // Not placed, it goes while the signals are held; a swap leaves the
+        // old file under the temporary name; after a swap back that failed
+        // another program's version bears it, and stays.
+        if (in_place ? !other && same_content(at_temp, expected) : same_file(at_temp, mine))
+            ::unlinkat(folder, temp.c_str(), 0);
+    }
+    out.temp_name.clear();
     temp_registered = 0;
     if (in_place) {
-        close_file(file.file);
-        if (other) return {write_kind, place.path, std::string(changed_by_other) + "; its version is kept as " + kept};
-        if (error == 0) error = sync_file(place.folder_handle);
+        close_file(out.file);
+        if (other) return {write_kind, out.path, std::string(changed_by_other) + "; its version is kept as " + temp};
+        if (error == 0) error = sync_file(out.folder_handle);
         if (error == 0) return {};
-        return {write_kind, place.path, error_text(error) + "; the new file is in place, but may not be on disk"};
+        return {write_kind, out.path, error_text(error) + "; the new file is in place, but may not be on disk"};
     }
-    if (other) return {write_kind, place.path, changed_by_other};
-    if (error == EBUSY) return {write_kind, place.path, "a mounted file, which cannot be replaced"};
-    return failure(write_kind, place.path, error);
+    if (other) return {write_kind, out.path, changed_by_other};
+    if (error == EBUSY) return {write_kind, out.path, "a mounted file, which cannot be replaced"};
+    return failure(write_kind, out.path, error);
 }
 
-void drop_new_file(const Output_place& place, New_file& file) {
+void drop_new_file(Safe_output& out) {
     const Signals_held held;
-    if (!file.name.empty()) ::unlinkat(fd_of(place.folder_handle), file.name.c_str(), 0);
-    file.name.clear();
+    if (!out.temp_name.empty()) ::unlinkat(fd_of(out.folder_handle), out.temp_name.c_str(), 0);
+    out.temp_name.clear();
     temp_registered = 0;
-    close_file(file.file);
+    close_file(out.file);
 }
 
 }  // namespace quarvel

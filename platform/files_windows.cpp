@@ -9,12 +9,10 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
-#include <aclapi.h>
 
 #include <cstdio>
 #include <new>
 
-#include "platform/input.h"
 #include "platform/output.h"
 
 namespace quarvel {
@@ -102,13 +100,14 @@ File_state state_from(HANDLE file) {
     return state;
 }
 
-// Opened for its attributes only, which no other program's handle refuses.
-File open_attributes(const std::wstring& path, DWORD flags = 0) {
-    return file_from(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+// Opened sharing everything, folders too; for its attributes only, no other
+// program's handle refuses it.
+File open_shared(const std::wstring& path, DWORD access = FILE_READ_ATTRIBUTES, DWORD flags = FILE_FLAG_BACKUP_SEMANTICS) {
+    return file_from(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, flags, nullptr));
 }
 
-std::wstring path_in(const Output_place& place, const std::string& name) { return widen(place.folder + name); }
+std::wstring path_in(const Safe_output& out, const std::string& name) { return widen(out.folder + name); }
 
 Failure not_unicode(Failure::Kind kind, const std::string& path) {
     return {kind, path, "the name is not valid Unicode (it holds a lone surrogate)"};
@@ -122,40 +121,6 @@ bool is_transient(DWORD error) {
 }
 
 std::string reason_for(DWORD error) { return is_transient(error) ? "in use by another program" : error_text(static_cast<int>(error)); }
-
-// Whether another program's open handle would refuse a rename of `path`.
-bool can_be_renamed(const std::wstring& path) {
-    const HANDLE probe = ::CreateFileW(path.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(probe);
-    return true;
-}
-
-// An access list (DACL) taken from one file to be given to another.
-struct Access_list {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    PACL list = nullptr;
-    SECURITY_INFORMATION what = 0;
-    ~Access_list() { ::LocalFree(descriptor); }
-};
-
-bool read_access_list(const std::wstring& path, Access_list& access) {
-    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                &access.list, nullptr, &access.descriptor) != ERROR_SUCCESS)
-        return false;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    ::GetSecurityDescriptorControl(access.descriptor, &control, &revision);
-    access.what = DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                                                              : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    return true;
-}
-
-DWORD give_access_list(const std::wstring& path, const Access_list& access) {
-    return ::SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT, access.what, nullptr, nullptr,
-                                   access.list, nullptr);
-}
 
 // Attributes an existing output keeps when it is replaced.
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -189,9 +154,9 @@ BOOL WINAPI on_console_event(DWORD) {
 // The names a killed run of this output left, compared as the file system
 // compares them (case aside). A live run's temporary file is open for no one
 // else: the delete is then refused.
-void remove_leftovers(const Output_place& place) {
-    const std::wstring folder = widen(place.folder);
-    const std::wstring prefix = widen(temp_prefix(place.name));
+void remove_leftovers(const Safe_output& out) {
+    const std::wstring folder = widen(out.folder);
+    const std::wstring prefix = widen(temp_prefix(out.name));
     WIN32_FIND_DATAW found{};
     const HANDLE search = ::FindFirstFileW((folder + prefix + L"*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -240,10 +205,9 @@ Failure open_input(const std::string& path, Input& input) {
     input.path = path;
     const std::wstring wide = long_path(widen(path));
     if (wide.empty()) return path.empty() ? failure(Failure::Kind::open, path, ERROR_FILE_NOT_FOUND) : not_unicode(Failure::Kind::open, path);
-    // A folder cannot be opened this way (no backup semantics). Other
-    // programs may go on reading, writing and renaming it meanwhile.
-    input.file = file_from(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // Not a folder (no backup semantics); other programs may go on reading,
+    // writing and renaming it meanwhile.
+    input.file = open_shared(wide, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
     if (!input.file.is_open()) return failure(Failure::Kind::open, path, static_cast<int>(::GetLastError()));
     const HANDLE file = handle_of(input.file);
     if (::GetFileType(file) == FILE_TYPE_DISK) input.state = state_from(file);
@@ -279,7 +243,7 @@ Failure check_input(const Input& input) {
     const File_state now = state_from(handle_of(input.file));
     if (now.size != input.state.size || now.modified != input.state.modified)
         return {Failure::Kind::read, input.path, "changed while it was being read"};
-    const File at_path = open_attributes(long_path(widen(input.path)));
+    const File at_path = open_shared(long_path(widen(input.path)));
     if (!at_path.is_open() || !same_file(state_from(handle_of(at_path)), input.state))
         return {Failure::Kind::read, input.path, "replaced by another program since it was read"};
     return {};
@@ -292,19 +256,19 @@ void close_input(Input& input) {
 
 // ---- The output.
 
-Failure find_output(const std::string& path, Output_place& place) {
-    place.path = path;
+Failure find_output(const std::string& path, Safe_output& out) {
+    out.path = path;
     const std::wstring full = long_path(widen(path));
     if (full.empty()) return path.empty() ? failure(write_kind, path, ERROR_PATH_NOT_FOUND) : not_unicode(write_kind, path);
     const std::size_t slash = full.find_last_of(L"\\/");
     for (int attempt = 0; attempt < 10; ++attempt) {
         std::wstring real;
-        const File found = open_attributes(full);
+        const File found = open_shared(full);
         const DWORD error = found.is_open() ? 0 : ::GetLastError();
         if (found.is_open()) {
-            place.found = state_from(handle_of(found));
-            if (place.found.folder) return {write_kind, path, "is a folder"};
-            if (!place.found.regular) return {};  // a device or a pipe: written directly, by its path
+            out.found = state_from(handle_of(found));
+            if (out.found.folder) return {write_kind, path, "is a folder"};
+            if (!out.found.regular) return {};  // a device or a pipe: written directly, by its path
             real = final_path(handle_of(found));
         } else if (error == ERROR_FILE_NOT_FOUND && slash + 1 < full.size()) {
             const DWORD attributes = ::GetFileAttributesW(full.c_str());
@@ -313,12 +277,12 @@ Failure find_output(const std::string& path, Output_place& place) {
             // A new output: its folder as the system names it. The separator
             // stays: \\?\E:\ is the root folder, \\?\E: the volume.
             const std::wstring folder = full.substr(0, slash + 1);
-            const File held = open_attributes(folder);
+            const File held = open_shared(folder);
             if (!held.is_open() || !state_from(handle_of(held)).folder) return {write_kind, path, "its folder does not exist"};
             real = final_path(handle_of(held));
             if (!real.empty() && real.back() != L'\\') real += L'\\';
             real = (real.empty() ? folder : real) + full.substr(slash + 1);
-            place.found = File_state{};
+            out.found = File_state{};
         } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
             return {write_kind, path, "its folder does not exist"};
         } else {
@@ -326,18 +290,18 @@ Failure find_output(const std::string& path, Output_place& place) {
         }
         if (real.empty()) real = full;  // the system cannot tell: as given
         const std::size_t last = real.find_last_of(L'\\');
-        place.folder = narrow(real.substr(0, last + 1));
-        place.name = narrow(real.substr(last + 1));
+        out.folder = narrow(real.substr(0, last + 1));
+        out.name = narrow(real.substr(last + 1));
         // The name must hold the file found (or still nothing).
-        const File_state named = state_of(place);
-        if (place.found.exists ? same_file(named, place.found) : !named.exists) return {};
+        const File_state named = state_of(out);
+        if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     }
     return {write_kind, path, changed_by_other};
 }
 
-File_state state_of(const Output_place& place) {
-    const std::wstring path = path_in(place, place.name);
-    const File file = open_attributes(path, FILE_FLAG_OPEN_REPARSE_POINT);
+File_state state_of(const Safe_output& out) {
+    const std::wstring path = path_in(out, out.name);
+    const File file = open_shared(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
     if (file.is_open()) return state_from(handle_of(file));
     File_state state;
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -349,34 +313,32 @@ File_state state_of(const Output_place& place) {
     return state;
 }
 
-Failure try_lock_output(const Output_place& place, Output_lock& lock) {
+Failure try_lock_output(Safe_output& out, bool& taken) {
     // A named mutex per file, whatever the spelling of its path: it leaves no
     // file, and a killed run's mutex is abandoned, which the next run simply
     // takes. The key is the file's identity, or for a new output its folder's
     // and its name as the file system compares names.
-    const File_state now = state_of(place);
+    const File_state now = state_of(out);
     File_state key = now;
     std::uint64_t name_hash = 0;
     if (!now.exists) {
-        const File folder = open_attributes(widen(place.folder));
+        const File folder = open_shared(widen(out.folder));
         if (folder.is_open()) key = state_from(handle_of(folder));
-        std::wstring name = widen(place.name);
-        std::wstring upper(name.size() + 1, L'\0');
-        const int n = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), static_cast<int>(name.size()),
-                                      &upper[0], static_cast<int>(upper.size()), nullptr, nullptr, 0);
-        upper.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+        std::wstring name = widen(out.name);
+        const int size = static_cast<int>(name.size());
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), size, &name[0], size, nullptr, nullptr, 0);
         name_hash = 14695981039346656037ull;  // FNV-1a
-        for (const wchar_t c : upper) name_hash = (name_hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
+        for (const wchar_t c : name) name_hash = (name_hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
     }
     wchar_t key_name[96];
     std::swprintf(key_name, 96, L"Local\\quarvel-%016llx-%016llx-%016llx", static_cast<unsigned long long>(key.volume),
                   static_cast<unsigned long long>(key.file), static_cast<unsigned long long>(name_hash));
     File mutex = file_from(::CreateMutexW(nullptr, FALSE, key_name));
-    if (!mutex.is_open()) return failure(write_kind, place.path, static_cast<int>(::GetLastError()));
+    if (!mutex.is_open()) return failure(write_kind, out.path, static_cast<int>(::GetLastError()));
     const DWORD waited = ::WaitForSingleObject(handle_of(mutex), 0);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return {};
     // Made, removed or replaced while the lock was being taken: try again.
-    const File_state locked = state_of(place);
+    const File_state locked = state_of(out);
     if (now.exists ? !same_file(locked, now) : locked.exists) {
         ::ReleaseMutex(handle_of(mutex));
         return {};
@@ -384,51 +346,50 @@ Failure try_lock_output(const Output_place& place, Output_lock& lock) {
     if (locked.exists) {
         // The replace must not bypass the file's protection: the read-only
         // attribute, or security settings that refuse this user.
-        const std::wstring path = path_in(place, place.name);
+        const std::wstring path = path_in(out, out.name);
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-            return {write_kind, place.path, "read-only"};
-        const File probe = file_from(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!probe.is_open() && ::GetLastError() == ERROR_ACCESS_DENIED) return {write_kind, place.path, "read-only"};
+            return {write_kind, out.path, "read-only"};
+        if (!open_shared(path, GENERIC_WRITE, 0).is_open() && ::GetLastError() == ERROR_ACCESS_DENIED)
+            return {write_kind, out.path, "read-only"};
     }
-    lock.handle = std::move(mutex);
-    lock.locked = locked;
-    lock.taken = true;
+    out.lock = std::move(mutex);
+    out.locked = locked;
+    taken = true;
     return {};
 }
 
-Failure create_new_file(const Output_place& place, const Output_lock& lock, New_file& file) {
-    const DWORD old = lock.locked.exists ? ::GetFileAttributesW(path_in(place, place.name).c_str()) : INVALID_FILE_ATTRIBUTES;
+Failure create_new_file(Safe_output& out) {
+    const DWORD old = out.locked.exists ? ::GetFileAttributesW(path_in(out, out.name).c_str()) : INVALID_FILE_ATTRIBUTES;
     const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (old != INVALID_FILE_ATTRIBUTES ? old & kept_attributes : 0);
     static const BOOL handler_set = ::SetConsoleCtrlHandler(on_console_event, TRUE);
     (void)handler_set;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = new_temp_name(place.name);
-        const std::wstring path = path_in(place, name);
+        const std::string name = new_temp_name(out.name);
+        const std::wstring path = path_in(out, name);
         const Guard_held held;
         // Opened for no one else: a later run cannot remove it while this one lives.
-        file.file = file_from(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
-        if (file.file.is_open()) {
-            temp_file = handle_of(file.file);
+        out.file = file_from(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+        if (out.file.is_open()) {
+            temp_file = handle_of(out.file);
             temp_path = path;
             temp_registered = true;
-            file.name = name;
+            out.temp_name = name;
             return {};
         }
         const DWORD error = ::GetLastError();
         if (error == ERROR_ACCESS_DENIED)
-            return {write_kind, place.path, "this user may not create files in its folder, where the new file is made"};
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return failure(write_kind, place.path, static_cast<int>(error));
+            return {write_kind, out.path, "this user may not create files in its folder, where the new file is made"};
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return failure(write_kind, out.path, static_cast<int>(error));
     }
-    return failure(write_kind, place.path, ERROR_FILE_EXISTS);
+    return failure(write_kind, out.path, ERROR_FILE_EXISTS);
 }
 
-Failure open_direct(const Output_place& place, New_file& file) {
-    file.direct = true;
-    file.file = file_from(::CreateFileW(long_path(widen(place.path)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+Failure open_direct(Safe_output& out) {
+    out.direct = true;
+    out.file = file_from(::CreateFileW(long_path(widen(out.path)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.file.is_open()) return failure(write_kind, place.path, static_cast<int>(::GetLastError()));
+    if (!out.file.is_open()) return failure(write_kind, out.path, static_cast<int>(::GetLastError()));
     return {};
 }
 
@@ -450,15 +411,16 @@ int write_all(const File& file, std::string_view bytes) {
 
 int sync_file(const File& file) { return ::FlushFileBuffers(handle_of(file)) ? 0 : static_cast<int>(::GetLastError()); }
 
-Failure replace_output(const Output_place& place, New_file& file, const File_state& expected) {
-    const std::wstring from = path_in(place, file.name);
-    const std::wstring to = path_in(place, place.name);
-    const File_state mine = state_from(handle_of(file.file));
+Failure replace_output(Safe_output& out) {
+    const File_state& expected = out.locked;
+    const std::wstring from = path_in(out, out.temp_name);
+    const std::wstring to = path_in(out, out.name);
+    const File_state mine = state_from(handle_of(out.file));
     {
         // The replace must open the file: our handle shares it with no one.
         const Guard_held held;
         temp_file = INVALID_HANDLE_VALUE;
-        if (const int error = close_file(file.file)) return failure(write_kind, place.path, error);
+        if (const int error = close_file(out.file)) return failure(write_kind, out.path, error);
     }
     // About two seconds in all for whoever holds the output to let go, with
     // the check that it is still the version read right before every try.
@@ -468,14 +430,14 @@ Failure replace_output(const Output_place& place, New_file& file, const File_sta
         if (attempt > 0 && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) ::Sleep(100);
         const Guard_held held;
         if (stopping) break;
-        if (!same_version(state_of(place), old_stands ? expected : File_state{})) {
+        if (!same_version(state_of(out), old_stands ? expected : File_state{})) {
             error = 0;
             break;
         }
         bool done = false;
         if (!old_stands) {
             done = ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-        } else if (can_be_renamed(to)) {
+        } else if (open_shared(to, DELETE).is_open()) {  // else another program's handle would refuse it
             done = ::ReplaceFileW(to.c_str(), from.c_str(), nullptr, 0, nullptr, nullptr) != 0;
         } else {
             ::SetLastError(ERROR_SHARING_VIOLATION);
@@ -488,50 +450,36 @@ Failure replace_output(const Output_place& place, New_file& file, const File_sta
             temp_registered = false;
             continue;
         }
-        if (!done && old_stands && !is_transient(error) && same_file(state_of(place), expected)) {
-            // Some systems refuse the call itself (Wine, for paths beyond 260
-            // characters) and leave both files as they were: then a rename,
-            // and the old access list given to the new file.
-            Access_list access;
-            if (read_access_list(to, access) &&
-                ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-                temp_registered = false;
-                file.name.clear();
-                if (const DWORD given = give_access_list(to, access))
-                    return {write_kind, place.path, error_text(static_cast<int>(given)) + "; the new file is in place, but its access list is not the old one"};
-                return {};
-            }
-        }
         if (done) {
             temp_registered = false;
-            file.name.clear();
-            remove_leftovers(place);
+            out.temp_name.clear();
+            remove_leftovers(out);
             return {};
         }
         if (!is_transient(error)) break;
     }
     const Guard_held held;
-    if (same_file(state_of(place), mine)) {
+    if (same_file(state_of(out), mine)) {
         // The system got part of the way: the new file stands at the output.
         temp_registered = false;
-        file.name.clear();
-        return {write_kind, place.path, reason_for(error) + "; the new file is in place, but may not be on disk"};
+        out.temp_name.clear();
+        return {write_kind, out.path, reason_for(error) + "; the new file is in place, but may not be on disk"};
     }
     const bool other = error == 0 || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
     const std::string why = stopping ? "interrupted" : other ? changed_by_other : reason_for(error);
     if (expected.exists && !old_stands) {
-        file.name.clear();
-        return {write_kind, place.path, why + "; the old file is gone, and the new layout is " + shown(from)};
+        out.temp_name.clear();
+        return {write_kind, out.path, why + "; the old file is gone, and the new layout is " + shown(from)};
     }
-    return {write_kind, place.path, why};
+    return {write_kind, out.path, why};
 }
 
-void drop_new_file(const Output_place& place, New_file& file) {
+void drop_new_file(Safe_output& out) {
     const Guard_held held;
-    if (handle_of(file.file) == temp_file) temp_file = INVALID_HANDLE_VALUE;
-    close_file(file.file);
-    if (!file.name.empty()) ::DeleteFileW(path_in(place, file.name).c_str());
-    file.name.clear();
+    if (handle_of(out.file) == temp_file) temp_file = INVALID_HANDLE_VALUE;
+    close_file(out.file);
+    if (!out.temp_name.empty()) ::DeleteFileW(path_in(out, out.temp_name).c_str());
+    out.temp_name.clear();
     temp_registered = false;
 }
 

@@ -25,7 +25,7 @@ TEST(FaultInjection, PosixOnly) { GTEST_SKIP() << "file-size limits, links, pipe
 #include <string>
 #include <vector>
 
-#include "platform/replace.h"
+#include "platform/output.h"
 #include "test_support.h"
 
 namespace quarvel {
@@ -516,7 +516,7 @@ TEST(FaultInjection, TemporaryFilesAreFreshAndBesideTheOutput) {
     const std::string prefix = "out.ini.tmp.";
     std::vector<std::string> names;
     for (const Safe_output* output : {&first, &second}) {
-        const std::string& name = output->file.name;
+        const std::string& name = output->temp_name;
         if (name.empty()) continue;
         names.push_back(name);
         ASSERT_EQ(name.substr(0, prefix.size()), prefix);

@@ -80,10 +80,11 @@ std::string xattr_of(const std::string& path, const char* name) {
     return n < 0 ? "(none)" : std::string(value, static_cast<std::size_t>(n));
 }
 
-// The kernel's binary form of the access ACL "u::rw-,u:nobody:r--,g::r--,
-// m::r--,o::---" (mode 0640): a version word, then tag, permissions and id per
-// entry, little-endian. Set as an attribute, it needs no ACL package.
-std::string acl_naming_nobody() {
+// The kernel's binary form of the ACL "u::rw-,u:nobody:<p>,g::r--,m::<p>,
+// o::---" (<p> r-- by default: mode 0640): a version word, then tag,
+// permissions and id per entry, little-endian. Set as an attribute, it needs
+// no ACL package.
+std::string acl_naming_nobody(unsigned long nobody = 4) {
     std::string bytes;
     auto put = [&bytes](unsigned long value, int size) {
         for (int i = 0; i < size; ++i) bytes += static_cast<char>((value >> (8 * i)) & 0xff);
@@ -91,7 +92,7 @@ std::string acl_naming_nobody() {
     const unsigned long no_id = 0xffffffffUL;
     put(2, 4);
     const unsigned long entries[][3] = {
-        {0x01, 6, no_id}, {0x02, 4, 65534}, {0x04, 4, no_id}, {0x10, 4, no_id}, {0x20, 0, no_id}};
+        {0x01, 6, no_id}, {0x02, nobody, 65534}, {0x04, 4, no_id}, {0x10, nobody, no_id}, {0x20, 0, no_id}};
     for (const auto& entry : entries) {
         put(entry[0], 2);
         put(entry[1], 2);
@@ -237,7 +238,8 @@ void create_file(const std::string& path) { test::write_bytes(path, editors_text
 
 struct Save_case {
     const char* name;
-    const char* out;  // out.ini starts as a copy of the layout, unless `save` creates it
+    const char* out;    // out.ini starts as a copy of the layout for an in-place save
+    const char* saves;  // the file the other program saves
     void (*save)(const std::string& path);
     const std::string* saved;
     const char* message;
@@ -254,23 +256,25 @@ TEST_P(SaveDuringTheRun, KeepsTheOtherProgramsVersion) {
     const test::Tool_child child = start_paused(copy_a1("in.ini", c.out), "fsync.file@1", "tool");
     ASSERT_TRUE(paused);
     ::usleep(20 * 1000);  // past the file system's clock tick, so the times differ
-    c.save(dir.file(c.out));
+    c.save(dir.file(c.saves));
     release("tool");
     expect_refused(test::wait_tool(child), c.message);
-    EXPECT_EQ(test::read_bytes(dir.file(c.out)), *c.saved);
+    EXPECT_EQ(test::read_bytes(dir.file(c.saves)), *c.saved);
     EXPECT_EQ(test::read_bytes(dir.file("in.ini")), c.save == rename_save ? editors_text : layout);
     Names names{"in.ini"};
-    if (std::string(c.out) != "in.ini") names.push_back(c.out);
+    if (std::string(c.out) != "in.ini" && std::string(c.saves) == c.out) names.push_back(c.out);
     EXPECT_EQ(test::list_dir(dir.path), names);
 }
 
 INSTANTIATE_TEST_SUITE_P(Saves, SaveDuringTheRun,
-                         ::testing::Values(Save_case{"rename_save_of_the_layout", "in.ini", rename_save, &editors_text,
-                                                     "Can't read file: in.ini"},
-                                           Save_case{"in_place_save_same_size", "out.ini", in_place_save,
+                         ::testing::Values(Save_case{"rename_save_of_the_layout", "in.ini", "in.ini", rename_save,
+                                                     &editors_text, "Can't read file: in.ini"},
+                                           Save_case{"rename_save_of_the_input", "out.ini", "in.ini", rename_save,
+                                                     &editors_text, "Can't read file: in.ini"},
+                                           Save_case{"in_place_save_same_size", "out.ini", "out.ini", in_place_save,
                                                      &same_size_text, "Can't write file: out.ini"},
-                                           Save_case{"new_output_created", "out.ini", create_file, &editors_text,
-                                                     "Can't write file: out.ini"}),
+                                           Save_case{"new_output_created", "out.ini", "out.ini", create_file,
+                                                     &editors_text, "Can't write file: out.ini"}),
                          case_name<Save_case>);
 
 // ---- The input changes while the tool reads it.
@@ -374,6 +378,140 @@ INSTANTIATE_TEST_SUITE_P(Metadata, ReplacedOutputKeeps,
                                            Kept_case{"posix_acl_naming_nobody", give_acl, show_acl},
                                            Kept_case{"owner_nobody_nogroup_as_root", give_owner, show_owner}),
                          case_name<Kept_case>);
+
+// ---- Other users, sticky folders, file systems without locks, a caller that
+// closed its descriptors: the system's own rules decide, nothing is lost.
+
+std::string owner_of(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) : "?";
+}
+
+std::string is_root() { return ::geteuid() == 0 ? "" : "needs root, to be or make another user"; }
+
+// Another user's link in a sticky, world-writable folder, to a root-only file.
+std::string foreign_link(const std::string& dir) {
+    if (!is_root().empty()) return is_root();
+    if (test::read_bytes("/proc/sys/fs/protected_symlinks") != "1\n") return "the system's link protection is off";
+    ::mkdir((dir + "/private").c_str(), 0700);
+    test::write_bytes(dir + "/private/secret.ini", "secret");
+    ::symlink("private/secret.ini", (dir + "/out.ini").c_str());
+    return ::lchown((dir + "/out.ini").c_str(), 65534, 65534) == 0 && ::chmod(dir.c_str(), 01777) == 0 ? "" : "chown";
+}
+void secret_kept(const std::string& dir) { EXPECT_EQ(test::read_bytes(dir + "/private/secret.ini"), "secret"); }
+
+// A layout of its own that the user "nobody" may write only (0200).
+std::string write_only_output(const std::string& dir) {
+    test::write_bytes(dir + "/out.ini", "old");
+    return is_root().empty() && ::chown((dir + "/out.ini").c_str(), 65534, 65534) == 0 &&
+                   ::chmod((dir + "/out.ini").c_str(), 0200) == 0 && ::chmod(dir.c_str(), 0777) == 0
+               ? ""
+               : "chown";
+}
+void output_written(const std::string& dir) {
+    EXPECT_EQ(test::read_bytes(dir + "/out.ini"), applied(layout, 1));
+    EXPECT_EQ(mode_of(dir + "/out.ini"), 0200u);
+}
+
+// Another user's layout that "nobody" may write, in a folder all may write.
+std::string someone_elses_layout(const std::string& dir) {
+    return is_root().empty() && ::chown((dir + "/in.ini").c_str(), 1, 1) == 0 &&
+                   ::chmod((dir + "/in.ini").c_str(), 0666) == 0 && ::chmod(dir.c_str(), 01777) == 0
+               ? ""
+               : "chown";
+}
+void owner_kept(const std::string& dir) {
+    EXPECT_EQ(test::read_bytes(dir + "/in.ini"), layout);
+    EXPECT_EQ(owner_of(dir + "/in.ini"), "1:1");
+}
+
+std::string nothing(const std::string&) { return ""; }
+void layout_kept(const std::string& dir) { EXPECT_EQ(test::read_bytes(dir + "/in.ini"), layout); }
+
+// A folder whose default access list names a user: a new output gets what
+// any new file there gets.
+std::string default_access_list(const std::string& dir) {
+    if (!set_xattr(dir, "system.posix_acl_default", acl_naming_nobody(6))) return "no POSIX ACLs on this file system";
+    ::close(::open((dir + "/made.ini").c_str(), O_WRONLY | O_CREAT, 0666));
+    return "";
+}
+void made_like_any_new_file(const std::string& dir) {
+    EXPECT_EQ(xattr_of(dir + "/out.ini", acl_name), xattr_of(dir + "/made.ini", acl_name));
+    EXPECT_EQ(mode_of(dir + "/out.ini"), mode_of(dir + "/made.ini"));
+    ::unlink((dir + "/made.ini").c_str());
+}
+
+const char* const fifo = "in.ini.tmp.0123456789abcdef";
+std::string fifo_named_like_a_leftover(const std::string& dir) {
+    return ::mkfifo((dir + "/" + fifo).c_str(), 0600) == 0 ? "" : "mkfifo";
+}
+void fifo_untouched(const std::string& dir) {
+    struct stat st {};
+    EXPECT_TRUE(::lstat((dir + "/" + fifo).c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    ::unlink((dir + "/" + fifo).c_str());
+}
+
+struct Surroundings_case {
+    const char* name;
+    std::string (*prepare)(const std::string& dir);  // why the scene cannot be set here, or ""
+    const char* out;
+    const char* switch_;  // a shim switch, or ""
+    test::Child_options child;
+    const char* reason;  // a part of the reason line; null for a run that succeeds
+    void (*check)(const std::string& dir);
+    Names left;  // the folder afterwards
+};
+
+void PrintTo(const Surroundings_case& c, std::ostream* os) { *os << c.name; }
+
+using Surroundings = Shim_table<Surroundings_case>;
+
+TEST_P(Surroundings, TheSystemsRulesHoldAndNothingIsLost) {
+    const Surroundings_case& c = GetParam();
+    test::write_bytes(dir.file("in.ini"), layout);
+    const std::string why_not = c.prepare(dir.path);
+    if (!why_not.empty()) GTEST_SKIP() << why_not;
+    std::vector<std::string> switches{"QUARVEL_SHIM_LOG=" + control.file("log")};
+    if (*c.switch_) switches.push_back(c.switch_);
+    const test::Tool_exit result = test::wait_tool(test::start_tool(copy_a1("in.ini", c.out), dir.path, switches,
+                                                                    control.file("run"), c.child));
+    if (c.reason == nullptr) {
+        EXPECT_EQ(result.status, 0) << result.errors;
+        if (!c.child.console_closed) expect_done(result);
+    } else {
+        expect_refused(result, std::string("Can't write file: ") + c.out);
+        EXPECT_NE(result.errors.find(c.reason), std::string::npos) << result.errors;
+    }
+    c.check(dir.path);
+    for (const test::Logged_call& call : test::read_shim_log(control.file("log")))
+        EXPECT_FALSE(call.text("op") == "open" && call.text("path").find(".tmp.") != std::string::npos &&
+                     call.number("created") < 0)
+            << "opened a leftover before looking at it: " << call.text("path");
+    EXPECT_EQ(test::list_dir(dir.path), c.left);
+}
+
+const test::Child_options as_nobody{test::Run_as::unprivileged, false};
+const test::Child_options as_nobody_console_closed{test::Run_as::unprivileged, true};
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, Surroundings,
+    ::testing::Values(
+        Surroundings_case{"another_users_link_in_a_sticky_folder", foreign_link, "out.ini", "", {},
+                          "a link that the system does not follow for this user", secret_kept,
+                          {"in.ini", "out.ini", "private"}},
+        Surroundings_case{"standard_input_and_output_closed", write_only_output, "out.ini", "",
+                          as_nobody_console_closed, nullptr, output_written, {"in.ini", "out.ini"}},
+        Surroundings_case{"a_writer_who_cannot_keep_owner_and_group", someone_elses_layout, "in.ini", "", as_nobody,
+                          "owned by user daemon and group daemon", owner_kept, {"in.ini"}},
+        Surroundings_case{"no_locks_on_the_file_system", nothing, "in.ini", "QUARVEL_SHIM_FAIL=flock@1=ENOLCK", {},
+                          "no locks on this file system", layout_kept, {"in.ini"}},
+        Surroundings_case{"no_locks_and_a_new_output", nothing, "out.ini", "QUARVEL_SHIM_FAIL=flock@1=ENOLCK", {},
+                          nullptr, layout_kept, {"in.ini", "out.ini"}},
+        Surroundings_case{"a_folder_with_a_default_access_list", default_access_list, "out.ini", "", {}, nullptr,
+                          made_like_any_new_file, {"in.ini", "out.ini"}},
+        Surroundings_case{"a_pipe_named_like_a_leftover", fifo_named_like_a_leftover, "in.ini", "", {}, nullptr,
+                          fifo_untouched, {"in.ini"}}),
+    case_name<Surroundings_case>);
 
 // ---- What killed and interrupted runs leave behind.
 

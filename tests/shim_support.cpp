@@ -39,7 +39,7 @@ const char* shim_path() {
 
 // The parent's environment with the shim and its switches added. Under the
 // address sanitizer the tool's runtime must not insist on coming first.
-std::vector<std::string> child_environment(const std::vector<std::string>& switches) {
+std::vector<std::string> child_environment(const std::vector<std::string>& switches, bool shim) {
     std::vector<std::string> env;
     std::string asan = "verify_asan_link_order=0";
     for (char** e = environ; *e; ++e) {
@@ -52,7 +52,7 @@ std::vector<std::string> child_environment(const std::vector<std::string>& switc
         env.push_back(entry);
     }
     env.push_back("ASAN_OPTIONS=" + asan);
-    if (shim_path()) env.push_back(std::string("LD_PRELOAD=") + shim_path());
+    if (shim && shim_path()) env.push_back(std::string("LD_PRELOAD=") + shim_path());
     env.insert(env.end(), switches.begin(), switches.end());
     return env;
 }
@@ -98,13 +98,13 @@ const char* shim_missing_reason() {
 }
 
 Tool_child start_tool(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::vector<std::string>& switches, const std::string& io) {
+                      const std::vector<std::string>& switches, const std::string& io, const Child_options& options) {
     Tool_child child;
     child.console_path = io + ".out";
     child.errors_path = io + ".err";
-    std::vector<std::string> argv_text{QUARVEL_EXE};
+    std::vector<std::string> argv_text = tool_command(options.who);
     argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<std::string> env_text = child_environment(switches);
+    std::vector<std::string> env_text = child_environment(switches, options.who == Run_as::self);
     std::vector<char*> argv = pointers(argv_text);
     std::vector<char*> envp = pointers(env_text);
 
@@ -119,6 +119,7 @@ Tool_child start_tool(const std::vector<std::string>& args, const std::string& c
         if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 || ::chdir(cwd.c_str()) != 0 ||
             ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(125);
+        if (options.console_closed) ::close(0), ::close(1);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(126);
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace quarvel::test {
 
 // Whether the shim was built and loads into the tool here; when it does not,
@@ -22,12 +24,19 @@ struct Tool_child {
     std::string errors_path;   // its standard error
 };
 
+// Who runs the tool, and whether its standard input and output are closed.
+struct Child_options {
+    Run_as who = Run_as::self;  // another user runs it without the shim
+    bool console_closed = false;
+};
+
 // Starts the built tool with `args` in `cwd`, the shim preloaded with
 // `switches` ("QUARVEL_SHIM_FAIL=fsync.file@1=EIO", ...), under an 8 MB
 // file-size limit, with signals at their defaults. Its standard output and
 // error go to `io` + ".out" and ".err".
 Tool_child start_tool(const std::vector<std::string>& args, const std::string& cwd,
-                      const std::vector<std::string>& switches, const std::string& io);
+                      const std::vector<std::string>& switches, const std::string& io,
+                      const Child_options& options = {});
 
 struct Tool_exit {
     int status = -1;  // exit status, or -1 when a signal ended it

@@ -162,17 +162,19 @@ Run_result run_program(const std::vector<std::string>& args, const std::string& 
 
 #else
 
+std::vector<std::string> tool_command(Run_as who) {
+    if (who == Run_as::self || ::geteuid() != 0) return {QUARVEL_EXE_PATH};
+    static Scratch_dir public_copy;  // the build folder may be closed to other users
+    const std::string copy = public_copy.file("quarvel");
+    if (!file_exists(copy)) fs::copy_file(QUARVEL_EXE_PATH, copy);
+    fs::permissions(copy, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
+    return {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy};
+}
+
 Run_result run_program(const std::vector<std::string>& args, const std::string& cwd, const Run_options& options) {
     Scratch_dir console_dir;
     const std::string console_file = console_dir.file("console");
-    std::vector<std::string> argv_text{QUARVEL_EXE_PATH};
-    static Scratch_dir public_copy;  // the build folder may be closed to other users
-    if (options.who == Run_as::unprivileged && ::geteuid() == 0) {
-        const std::string copy = public_copy.file("quarvel");
-        if (!file_exists(copy)) fs::copy_file(argv_text[0], copy);
-        fs::permissions(copy, fs::perms::all & ~fs::perms::group_write & ~fs::perms::others_write);
-        argv_text = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", copy};
-    }
+    std::vector<std::string> argv_text = tool_command(options.who);
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& arg : argv_text) argv.push_back(&arg[0]);

@@ -61,6 +61,11 @@ struct Run_options {
     Run_as who = Run_as::self;
 };
 
+// The command that starts the built quarvel executable as `who`: the
+// executable, or for a root test run with Run_as::unprivileged, setpriv and a
+// copy of the executable that other users may run.
+std::vector<std::string> tool_command(Run_as who);
+
 // Runs the built quarvel executable with `args` in the folder `cwd` (a
 // scratch folder of the test), its signals at their defaults.
 Run_result run_program(const std::vector<std::string>& args, const std::string& cwd,

@@ -1,4 +1,4 @@
-#include "platform/replace.h"
+#include "platform/output.h"
 
 #include <chrono>
 #include <cstdio>
@@ -61,38 +61,36 @@ bool is_temp_suffix(std::string_view tail) {
 }
 
 Failure lock_output(const std::string& path, Safe_output& out) {
-    if (Failure failed = find_output(path, out.place)) return failed;
-    if (out.place.found.exists && !out.place.found.regular) return {};
+    if (Failure failed = find_output(path, out)) return failed;
+    if (out.found.exists && !out.found.regular) return {};
     const auto give_up = std::chrono::steady_clock::now() + lock_wait;
-    for (;;) {
-        if (Failure failed = try_lock_output(out.place, out.lock)) return failed;
-        if (out.lock.taken) return {};
+    for (bool taken = false;;) {
+        if (Failure failed = try_lock_output(out, taken)) return failed;
+        if (taken) return {};
         if (std::chrono::steady_clock::now() >= give_up) return {Failure::Kind::write, path, "locked by another program"};
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
 Failure begin_output(Safe_output& out) {
-    if (out.place.found.exists && !out.place.found.regular) return open_direct(out.place, out.file);
-    return create_new_file(out.place, out.lock, out.file);
+    return out.found.exists && !out.found.regular ? open_direct(out) : create_new_file(out);
 }
 
 Failure write_output_bytes(Safe_output& out, std::string_view bytes) {
-    if (const int error = write_all(out.file.file, bytes)) return failure(Failure::Kind::write, out.place.path, error);
+    if (const int error = write_all(out.file, bytes)) return failure(Failure::Kind::write, out.path, error);
     return {};
 }
 
 Failure commit_output(Safe_output& out, Input& input) {
-    const std::string& path = out.place.path;
-    if (out.file.direct) {
-        if (const int error = close_file(out.file.file)) return failure(Failure::Kind::write, path, error);
+    if (out.direct) {
+        if (const int error = close_file(out.file)) return failure(Failure::Kind::write, out.path, error);
         return {};
     }
-    if (const int error = sync_file(out.file.file)) return failure(Failure::Kind::write, path, error);
+    if (const int error = sync_file(out.file)) return failure(Failure::Kind::write, out.path, error);
     if (Failure failed = check_input(input)) return failed;
     close_input(input);
     // The point of no return is inside: from there the new file may stand at the output.
-    return replace_output(out.place, out.file, out.lock.locked);
+    return replace_output(out);
 }
 
 }  // namespace quarvel
