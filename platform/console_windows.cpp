@@ -30,11 +30,7 @@ std::string generalised_utf8(const wchar_t* text) {
             code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
             ++text;
         }
-        if (code < 0x80) {
-            out += static_cast<char>(code);
-            continue;
-        }
-        const int tail = code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
+        const int tail = code < 0x80 ? 0 : code < 0x800 ? 1 : code < 0x10000 ? 2 : 3;
         const unsigned lead[] = {0, 0xC0, 0xE0, 0xF0};
         out += static_cast<char>(lead[tail] | (code >> (6 * tail)));
         for (int i = tail - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((code >> (6 * i)) & 0x3F));
@@ -96,7 +92,7 @@ std::ostream& console_stream(DWORD which, std::ostream& plain) {
     const HANDLE out = ::GetStdHandle(which);
     DWORD mode = 0;
     // Redirected to a file or a pipe, the text is the plain UTF-8 bytes.
-    if (out == nullptr || out == INVALID_HANDLE_VALUE || !::GetConsoleMode(out, &mode)) return plain;
+    if (!::GetConsoleMode(out, &mode)) return plain;
     static Console_buffer buffers[2];
     static std::ostream streams[2] = {std::ostream(&buffers[0]), std::ostream(&buffers[1])};
     const int i = which == STD_OUTPUT_HANDLE ? 0 : 1;
@@ -106,9 +102,7 @@ std::ostream& console_stream(DWORD which, std::ostream& plain) {
 
 }  // namespace
 
-// Nothing to do before the run: the handler that removes the temporary file
-// on Ctrl+C is set with the file.
-void prepare_process() {}
+void prepare_process() {}  // the handler that removes the temporary file comes with the file
 
 std::vector<std::string> program_arguments(int, char**) {
     std::vector<std::string> args;

@@ -25,29 +25,22 @@ inline Failure failure(Failure::Kind kind, const std::string& path, int code) {
     return {kind, path, error_text(code)};
 }
 
+struct File;
+int close_file(File& file);  // closes `file` if it is open; 0, or the system's error code
+
 // An open descriptor or Windows handle (-1: none), closed when it goes.
 struct File {
     std::intptr_t value = -1;
     File() = default;
     explicit File(std::intptr_t v) : value(v) {}
     File(File&& other) noexcept : value(other.value) { other.value = -1; }
-    File& operator=(File&& other) noexcept;
-    ~File();
+    File& operator=(File&& other) noexcept {
+        if (this != &other) close_file(*this), value = other.value, other.value = -1;
+        return *this;
+    }
+    ~File() { close_file(*this); }
     bool is_open() const { return value != -1; }
 };
-
-// Closes `file` if it is open; 0, or the system's error code.
-int close_file(File& file);
-
-inline File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        close_file(*this);
-        value = other.value;
-        other.value = -1;
-    }
-    return *this;
-}
-inline File::~File() { close_file(*this); }
 
 // Identity, size and times of a file: enough to tell that another program
 // changed or replaced it. Times are only ever compared.

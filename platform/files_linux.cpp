@@ -17,10 +17,9 @@ namespace {
 
 std::string proc_link(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-// The range of the input's mapping, read by the signal handler.
+// The input's mapping, read by the signal handler.
 volatile std::sig_atomic_t cut = 0;
-std::uintptr_t mapping_begin = 0;
-std::uintptr_t mapping_end = 0;
+std::uintptr_t mapping_begin = 0, mapping_end = 0;
 
 }  // namespace
 
@@ -33,11 +32,6 @@ int resolve(const char* path, struct stat& st, std::string& real) {
     const ssize_t n = ::readlink(proc_link(static_cast<int>(probe.value)).c_str(), buffer, sizeof buffer);
     real = n > 0 && n < static_cast<ssize_t>(sizeof buffer) && buffer[0] == '/' ? std::string(buffer, n) : "";
     return 0;
-}
-
-bool descriptor_paths(int folder) {
-    char buffer[2];
-    return ::readlink(proc_link(folder).c_str(), buffer, sizeof buffer) > 0;
 }
 
 int open_unnamed(int folder, unsigned mode) {

@@ -14,9 +14,6 @@ namespace quarvel::linux_calls {
 // it leads to, `real` its path from its descriptor (empty if the system cannot tell).
 int resolve(const char* path, struct stat& st, std::string& real);
 
-// Whether paths can be had from descriptors here (/proc), as naming an unnamed file needs.
-bool descriptor_paths(int folder);
-
 // A file in `folder` without a name (O_TMPFILE), or -1 with errno.
 int open_unnamed(int folder, unsigned mode);
 int give_name(int fd, int folder, const char* name);  // EEXIST when taken

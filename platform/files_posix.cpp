@@ -1,7 +1,7 @@
-// POSIX side of the platform layer's files: the input and the output, with
-// what every POSIX system has. Where Linux has more (files without a name, an
-// atomic swap, the mapped input, a file's path from its descriptor),
-// files_linux.cpp adds it and the calls here use it when the build has it.
+// POSIX side of the platform layer's files, with what every POSIX system has.
+// Where Linux has more (files without a name, an atomic swap, the mapped
+// input, a file's path from its descriptor), files_linux.cpp adds it and the
+// calls here use it when the build has it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -21,7 +21,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "platform/files_linux.h"
 #include "platform/output.h"
@@ -37,13 +36,8 @@ int fd_of(const File& file) { return static_cast<int>(file.value); }
 std::int64_t nanoseconds(const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; }
 
 File_state state_from(const struct stat& st) {
-    File_state state;
-    state.exists = true;
-    state.regular = S_ISREG(st.st_mode);
-    state.folder = S_ISDIR(st.st_mode);
-    state.volume = static_cast<std::uint64_t>(st.st_dev);
-    state.file = static_cast<std::uint64_t>(st.st_ino);
-    state.size = static_cast<std::uint64_t>(st.st_size);
+    File_state state{true, S_ISREG(st.st_mode), S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_dev),
+                     static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size)};
 #ifdef __APPLE__  // the same times under other names
     state.modified = nanoseconds(st.st_mtimespec);
     state.changed = nanoseconds(st.st_ctimespec);
@@ -59,14 +53,21 @@ File_state state_at(int folder, const char* name) {
     return ::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0 ? state_from(st) : File_state{};
 }
 
-// The same file with the same content (its status time changes with every
+File_state state_of_file(const File& file) {
+    struct stat st {};
+    return ::fstat(fd_of(file), &st) == 0 ? state_from(st) : File_state{};
+}
+
+// The same file with the same content (the status time changes with every
 // rename, so it is not compared).
 bool same_content(const File_state& a, const File_state& b) {
     return same_file(a, b) && a.size == b.size && a.modified == b.modified;
 }
 
+bool unsupported(int error) { return error == EINVAL || error == ENOSYS || error == ENOTSUP; }
+
 // ---- The named temporary file, which every signal that would end the run
-// removes: plain values, changed with the signals blocked.
+// removes: plain values, changed with the signals held.
 
 volatile std::sig_atomic_t temp_registered = 0;
 int temp_folder = -1;
@@ -91,25 +92,28 @@ void handle(int signal_number) {
     ::sigaction(signal_number, &action, nullptr);
 }
 
-// Every signal whose default action ends the process. Set up with the first
+// Every signal whose default action ends the process, set up with the first
 // named temporary file: a run that makes none needs no handlers.
-void handle_ending_signals() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    for (const int s : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV, SIGUSR2,
-                        SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS})
-        handle(s);
+void register_temp(int folder, const std::string& name) {
+    static const bool handled = [] {
+        for (const int s : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV,
+                            SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS})
+            handle(s);
 #ifdef __linux__  // signals that end a process on Linux only
-    for (const int s : {SIGPOLL, SIGPWR, SIGSTKFLT}) handle(s);
+        for (const int s : {SIGPOLL, SIGPWR, SIGSTKFLT}) handle(s);
 #endif
 #ifdef SIGRTMIN
-    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) handle(s);
+        for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) handle(s);
 #endif
+        return true;
+    }();
+    (void)handled;
+    std::snprintf(temp_name, sizeof temp_name, "%s", name.c_str());
+    temp_folder = folder;
+    temp_registered = 1;
 }
 
-// Holds every signal off while a temporary file's name and its registration
-// change together.
+// Holds every signal off while a temporary name and its registration change.
 struct Signals_held {
     sigset_t old{};
     Signals_held() {
@@ -120,25 +124,13 @@ struct Signals_held {
     ~Signals_held() { ::sigprocmask(SIG_SETMASK, &old, nullptr); }
 };
 
-void register_temp(int folder, const std::string& name) {
-    handle_ending_signals();
-    std::snprintf(temp_name, sizeof temp_name, "%s", name.c_str());
-    temp_folder = folder;
-    temp_registered = 1;
-}
-
 #ifdef __linux__  // extended attributes in Linux's form; other systems' are not copied
 // The extended attributes of `old`, access lists among them, given to `fd`.
 int copy_attributes(int old, int fd) {
-    std::string names;
-    for (ssize_t size; (size = ::flistxattr(old, nullptr, 0)) > 0;) {
-        names.resize(static_cast<std::size_t>(size));
-        const ssize_t got = ::flistxattr(old, &names[0], names.size());
-        if (got >= 0 || errno != ERANGE) {
-            names.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-            break;
-        }
-    }
+    std::string names(static_cast<std::size_t>(std::max<ssize_t>(::flistxattr(old, nullptr, 0), 0)), '\0');
+    const ssize_t listed = names.empty() ? 0 : ::flistxattr(old, &names[0], names.size());
+    if (listed < 0) return errno;
+    names.resize(static_cast<std::size_t>(listed));
     const char* const access_list = "system.posix_acl_access";
     bool had_access_list = false;
     for (std::size_t at = 0; at < names.size(); at += std::strlen(names.c_str() + at) + 1) {
@@ -166,25 +158,23 @@ std::string owner_and_group(const struct stat& st) {
            (team != nullptr ? std::string(team->gr_name) : std::to_string(st.st_gid));
 }
 
-// Gives the new file `fd` the replaced output's owner and group (first: a
-// change of owner clears set-id bits), permissions and extended attributes.
-Failure keep_metadata(const Safe_output& out, int old, int fd) {
+// Gives the new file the replaced output's owner and group (first: a change
+// of owner clears set-id bits), permissions and extended attributes.
+Failure keep_metadata(const Safe_output& out) {
     struct stat was {};
     struct stat now {};
-    if (::fstat(old, &was) != 0 || ::fstat(fd, &now) != 0) return failure(write_kind, out.path, errno);
+    const int fd = fd_of(out.file);
+    if (::fstat(fd_of(out.lock), &was) != 0 || ::fstat(fd, &now) != 0) return failure(write_kind, out.path, errno);
     if ((now.st_uid != was.st_uid || now.st_gid != was.st_gid) && ::fchown(fd, was.st_uid, was.st_gid) != 0) {
         if (errno != EPERM) return failure(write_kind, out.path, errno);
         return {write_kind, out.path, "owned by " + owner_and_group(was) + ", which this user cannot give a new file"};
     }
     const mode_t mode = was.st_mode & 07777;
-    if (::fchmod(fd, mode) != 0) {
-        const int error = errno;
-        // A file system without permissions (FAT) gives every file the same.
-        if (::fstat(fd, &now) != 0 || (now.st_mode & 07777) != mode)
-            return {write_kind, out.path, "its permissions cannot be kept: " + error_text(error)};
-    }
-    if (const int error = copy_attributes(old, fd))
-        return {write_kind, out.path, "its permissions cannot be kept: " + error_text(error)};
+    int error = ::fchmod(fd, mode) == 0 ? 0 : errno;
+    // A file system without permissions (FAT) gives every file the same.
+    if (error != 0 && ::fstat(fd, &now) == 0 && (now.st_mode & 07777) == mode) error = 0;
+    if (error == 0) error = copy_attributes(fd_of(out.lock), fd);
+    if (error != 0) return {write_kind, out.path, "its permissions cannot be kept: " + error_text(error)};
     return {};
 }
 
@@ -196,49 +186,46 @@ Failure cannot_create(const Safe_output& out, int error) {
 }
 
 // What killed runs on this output left: its temporary names that hold a
-// regular file, each looked at before anything touches it.
+// regular file, each looked at before it is touched.
 void remove_leftovers(int folder, const std::string& name) {
     const std::string prefix = temp_prefix(name);
     DIR* dir = ::fdopendir(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir == nullptr) return;
-    std::vector<std::string> left;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view found = entry->d_name;
-        if (found.substr(0, prefix.size()) == prefix && is_temp_suffix(found.substr(prefix.size())))
-            left.emplace_back(found);
+        if (found.substr(0, prefix.size()) == prefix && is_temp_suffix(found.substr(prefix.size())) &&
+            state_at(folder, entry->d_name).regular)
+            ::unlinkat(folder, entry->d_name, 0);
     }
     ::closedir(dir);
-    for (const std::string& leftover : left) {
-        if (state_at(folder, leftover.c_str()).regular) ::unlinkat(folder, leftover.c_str(), 0);
-    }
 }
 
-// Renames `from` over `to` in `folder`: atomically swapped where the system
-// can, so that a version another program slipped in is noticed and put back.
+// Renames `from` over `to`, atomically swapped where the system can, so that a
+// version another program slipped in is noticed and put back.
 int swap_into_place(int folder, const char* from, const char* to, const File_state& expected, bool& other) {
     if constexpr (has_linux_calls) {
         const int error = linux_calls::exchange(folder, from, to);
+        if (error == 0 && same_content(state_at(folder, from), expected))
+            return ::unlinkat(folder, from, 0) == 0 ? 0 : errno;
         if (error == 0) {
-            if (same_content(state_at(folder, from), expected)) return ::unlinkat(folder, from, 0) == 0 ? 0 : errno;
             other = true;
             return linux_calls::exchange(folder, from, to);
         }
-        if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
+        if (!unsupported(error)) return error;
     }
     // No atomic swap here: the check just made must do.
     return ::renameat(folder, from, folder, to) == 0 ? 0 : errno;
 }
 
-// Puts `from` at the new name `to`, refusing a name another program took meanwhile.
+// Puts `from` at the new name `to`, refused (EEXIST) if another program took it.
 int link_into_place(int folder, const char* from, const char* to) {
     if constexpr (has_linux_calls) {
         const int error = linux_calls::rename_noreplace(folder, from, to);
-        if (error != EINVAL && error != ENOSYS && error != ENOTSUP) return error;
+        if (!unsupported(error)) return error;
     }
     // A hard link also refuses to replace a name; where there are none (FAT), a check.
     if (::linkat(folder, from, folder, to, 0) == 0) return ::unlinkat(folder, from, 0), 0;
-    if (errno == EEXIST) return EEXIST;
-    if (state_at(folder, to).exists) return EEXIST;
+    if (errno == EEXIST || state_at(folder, to).exists) return EEXIST;
     return ::renameat(folder, from, folder, to) == 0 ? 0 : errno;
 }
 
@@ -267,55 +254,38 @@ bool path_exists(const std::string& path) {
 Failure open_input(const std::string& path, Input& input) {
     input.path = path;
     input.file = File(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    struct stat st {};
-    if (!input.file.is_open() || ::fstat(fd_of(input.file), &st) != 0) return failure(Failure::Kind::open, path, errno);
-    if (S_ISDIR(st.st_mode)) return failure(Failure::Kind::open, path, EISDIR);
-    input.state = state_from(st);
-    const std::size_t size = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    if (!input.file.is_open()) return failure(Failure::Kind::open, path, errno);
+    input.state = state_of_file(input.file);
+    if (input.state.folder) return failure(Failure::Kind::open, path, EISDIR);
+    const std::size_t size = input.state.regular ? static_cast<std::size_t>(input.state.size) : 0;
     if constexpr (has_linux_calls) {
         // A large file is mapped with its pages read in up front: no buffer
         // for the kernel to clear, no fault per page.
-        if (size >= (std::size_t{256} << 10)) {
-            if (const char* map = linux_calls::map_file(fd_of(input.file), size)) {
-                handle(SIGBUS);
-                input.mapping = map;
-                input.mapped_size = size;
-                input.bytes = std::string_view(map, size);
-                return {};
-            }
+        const char* map = size >= (std::size_t{256} << 10) ? linux_calls::map_file(fd_of(input.file), size) : nullptr;
+        if (map != nullptr) {
+            handle(SIGBUS);
+            input.mapping = map;
+            input.mapped_size = size;
+            input.bytes = std::string_view(map, size);
+            return {};
         }
     }
-    try {
-        // One byte more than the size, so that the end of file is seen at once.
-        std::string& buffer = input.buffer;
-        buffer.resize(size + 1 < 65536 ? 65536 : size + 1);
-        std::size_t used = 0;
-        for (;;) {
-            if (used == buffer.size()) buffer.resize(buffer.size() * 2);
-            const ssize_t n = ::read(fd_of(input.file), &buffer[used], buffer.size() - used);
-            if (n == 0) break;
-            if (n < 0 && errno != EINTR) return failure(Failure::Kind::read, path, errno);
-            if (n > 0) used += static_cast<std::size_t>(n);
-        }
-        buffer.resize(used);
-        input.bytes = buffer;
-    } catch (const std::bad_alloc&) {
-        // An input too large to hold (an endless device, say) cannot be read.
-        return {Failure::Kind::read, path, "too large to hold in memory"};
-    }
-    return {};
+    return read_to_end(input, size, [&](char* into, std::size_t room) {
+        ssize_t n;
+        do n = ::read(fd_of(input.file), into, room);
+        while (n < 0 && errno == EINTR);
+        return n < 0 ? Read_result{0, errno} : Read_result{static_cast<std::size_t>(n), 0};
+    });
 }
 
 Failure check_input(const Input& input) {
-    const Failure changed{Failure::Kind::read, input.path, "changed while it was being read"};
-    if constexpr (has_linux_calls) {
-        if (input.mapping != nullptr && linux_calls::mapping_cut_short()) return changed;
-    }
-    if (!input.state.regular) return {};
+    bool cut = false;
+    if constexpr (has_linux_calls) cut = input.mapping != nullptr && linux_calls::mapping_cut_short();
+    if (!input.state.regular && !cut) return {};
+    const File_state now = state_of_file(input.file);
+    if (cut || now.size != input.state.size || now.modified != input.state.modified)
+        return {Failure::Kind::read, input.path, "changed while it was being read"};
     struct stat st {};
-    if (::fstat(fd_of(input.file), &st) != 0) return failure(Failure::Kind::read, input.path, errno);
-    const File_state now = state_from(st);
-    if (now.size != input.state.size || now.modified != input.state.modified) return changed;
     if (::stat(input.path.c_str(), &st) != 0 || !same_file(state_from(st), input.state))
         return {Failure::Kind::read, input.path, "replaced by another program since it was read"};
     return {};
@@ -334,91 +304,71 @@ void close_input(Input& input) {
 
 Failure find_output(const std::string& path, Safe_output& out) {
     out.path = path;
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        struct stat st {};
-        std::string real;
-        int error = 0;
-        if constexpr (has_linux_calls) {
-            error = linux_calls::resolve(path.c_str(), st, real);
-        } else {
-            error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
-        }
-        struct stat link {};
-        if (error != 0 && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-            if (error == EACCES) return {write_kind, path, "a link that the system does not follow for this user"};
-            if (error == ENOENT) return {write_kind, path, "a link to a file that does not exist"};
-        }
-        if (error != 0 && error != ENOENT) return failure(write_kind, path, error);
-        if (error == 0) {
-            out.found = state_from(st);
-            if (out.found.folder) return {write_kind, path, "is a folder"};
-            if (!out.found.regular) return {};  // a device or a pipe: written directly, by its path
-            if (real.empty()) {
-                char* resolved = ::realpath(path.c_str(), nullptr);
-                if (resolved == nullptr) return failure(write_kind, path, errno);
-                real = resolved;
-                std::free(resolved);
-            } else {
-                out.unnamed_files = true;
-            }
-        } else {
-            out.found = File_state{};
-            real = path;
-        }
-        const std::size_t slash = real.rfind('/');
-        out.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
-        out.name = slash == std::string::npos ? real : real.substr(slash + 1);
-        if (out.name.empty() || out.name == "." || out.name == "..") return failure(write_kind, path, EISDIR);
-        out.folder_handle = File(::open(out.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!out.folder_handle.is_open()) {
-            if (errno == ENOENT) return {write_kind, path, "its folder does not exist"};
-            return failure(write_kind, path, errno);
-        }
-        if constexpr (has_linux_calls) {
-            if (!out.found.exists) out.unnamed_files = linux_calls::descriptor_paths(fd_of(out.folder_handle));
-        }
-        // The name must hold the file the links led to (or still nothing).
-        const File_state named = state_of(out);
-        if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
+    struct stat st {};
+    std::string real;
+    int error = 0;
+    if constexpr (has_linux_calls) error = linux_calls::resolve(path.c_str(), st, real);
+    else error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+    struct stat link {};
+    if (error != 0 && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (error == EACCES) return {write_kind, path, "a link that the system does not follow for this user"};
+        if (error == ENOENT) return {write_kind, path, "a link to a file that does not exist"};
     }
+    if (error != 0 && error != ENOENT) return failure(write_kind, path, error);
+    out.found = error == 0 ? state_from(st) : File_state{};
+    if (out.found.folder) return {write_kind, path, "is a folder"};
+    if (out.found.exists && !out.found.regular) return {};  // a device or a pipe: written directly, by its path
+    out.unnamed_files = !real.empty();
+    if (!out.found.exists) real = path;
+    if (real.empty()) {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) return failure(write_kind, path, errno);
+        real = resolved;
+        std::free(resolved);
+    }
+    const std::size_t slash = real.rfind('/');
+    out.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
+    out.name = slash == std::string::npos ? real : real.substr(slash + 1);
+    if (out.name.empty() || out.name == "." || out.name == "..") return failure(write_kind, path, EISDIR);
+    out.folder_handle = File(::open(out.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!out.folder_handle.is_open() && errno == ENOENT) return {write_kind, path, "its folder does not exist"};
+    if (!out.folder_handle.is_open()) return failure(write_kind, path, errno);
+    // Naming a file made without a name takes a path from its descriptor.
+    if constexpr (has_linux_calls) {
+        if (!out.found.exists) out.unnamed_files = !linux_calls::resolve(out.folder.c_str(), st, real) && !real.empty();
+    }
+    // The name must still hold the file the links led to (or still nothing).
+    const File_state named = state_of(out);
+    if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     return {write_kind, path, changed_by_other};
 }
 
 File_state state_of(const Safe_output& out) { return state_at(fd_of(out.folder_handle), out.name.c_str()); }
 
 Failure try_lock_output(Safe_output& out, bool& taken) {
-    const int folder = fd_of(out.folder_handle);
-    const char* name = out.name.c_str();
     // Opened for writing: the system itself says whether this user may.
-    File fd(::openat(folder, name, O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
-    if (!fd.is_open()) {
+    const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY;
+    File fd(::openat(fd_of(out.folder_handle), out.name.c_str(), flags));
+    if (!fd.is_open() && errno == ENOENT) {
         // No output (any more): nothing to lock, and its creation will not
         // replace another program's file.
-        if (errno == ENOENT) {
-            taken = true;
-            out.locked = File_state{};
-            return {};
-        }
-        if (errno == EACCES || errno == EPERM) return {write_kind, out.path, "read-only"};
-        if (errno == ELOOP) return {write_kind, out.path, changed_by_other};
-        return failure(write_kind, out.path, errno);
+        out.locked = File_state{};
+        taken = true;
+        return {};
     }
+    if (!fd.is_open() && (errno == EACCES || errno == EPERM)) return {write_kind, out.path, "read-only"};
+    if (!fd.is_open() && errno == ELOOP) return {write_kind, out.path, changed_by_other};  // a link now
+    if (!fd.is_open()) return failure(write_kind, out.path, errno);
     int result;
     do result = ::flock(fd_of(fd), LOCK_EX | LOCK_NB);
     while (result != 0 && errno == EINTR);
-    if (result != 0) {
-        if (errno == EWOULDBLOCK) return {};
-        if (errno == ENOLCK) return {write_kind, out.path, "no locks on this file system"};
-        return failure(write_kind, out.path, errno);
-    }
-    // The file may have been replaced while the lock was taken: then it is
-    // on a file that is no longer the output.
-    struct stat held {};
-    if (::fstat(fd_of(fd), &held) != 0) return failure(write_kind, out.path, errno);
-    if (!same_file(state_from(held), state_of(out))) return {};
-    out.lock = std::move(fd);
-    out.locked = state_from(held);
-    taken = true;
+    if (result != 0 && errno == ENOLCK) return {write_kind, out.path, "no locks on this file system"};
+    if (result != 0 && errno != EWOULDBLOCK) return failure(write_kind, out.path, errno);
+    // Replaced while the lock was taken, the lock is on a file that is no
+    // longer the output: try again.
+    out.locked = state_of_file(fd);
+    taken = result == 0 && same_file(out.locked, state_of(out));
+    if (taken) out.lock = std::move(fd);
     return {};
 }
 
@@ -431,65 +381,52 @@ Failure create_new_file(Safe_output& out) {
     // the folder's default access list says.
     const mode_t mode = replacing ? 0600 : 0666;
     if constexpr (has_linux_calls) {
-        if (out.unnamed_files) {
-            out.file = File(linux_calls::open_unnamed(folder, mode));
-            if (!out.file.is_open() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-                return cannot_create(out, errno);
-        }
+        if (out.unnamed_files) out.file = File(linux_calls::open_unnamed(folder, mode));
+        if (out.unnamed_files && !out.file.is_open() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return cannot_create(out, errno);
     }
     for (int attempt = 0; !out.file.is_open() && attempt < 100; ++attempt) {
         const std::string name = new_temp_name(out.name);
         const Signals_held held;
         out.file = File(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode));
-        if (out.file.is_open()) {
-            register_temp(folder, name);
-            out.temp_name = name;
-        } else if (errno != EEXIST) {
-            return cannot_create(out, errno);
-        }
+        if (!out.file.is_open() && errno != EEXIST) return cannot_create(out, errno);
+        if (out.file.is_open()) register_temp(folder, out.temp_name = name);
     }
     if (!out.file.is_open()) return cannot_create(out, EEXIST);
-    return replacing ? keep_metadata(out, fd_of(out.lock), fd_of(out.file)) : Failure{};
+    return replacing ? keep_metadata(out) : Failure{};
 }
 
 Failure open_direct(Safe_output& out) {
     out.direct = true;
     out.file = File(::open(out.path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
-    struct stat st {};
-    if (!out.file.is_open() || ::fstat(fd_of(out.file), &st) != 0) return failure(write_kind, out.path, errno);
-    if (!same_file(state_from(st), out.found)) return {write_kind, out.path, changed_by_other};
+    if (!out.file.is_open()) return failure(write_kind, out.path, errno);
+    if (!same_file(state_of_file(out.file), out.found)) return {write_kind, out.path, changed_by_other};
     return {};
 }
 
 int write_all(const File& file, std::string_view bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd_of(file), p, left);
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd_of(file), bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return n < 0 ? errno : ENOSPC;  // no progress would loop for ever
-        p += n;
-        left -= static_cast<std::size_t>(n);
+        done += static_cast<std::size_t>(n);
     }
     return 0;
 }
 
 int sync_file(const File& file) {
-    for (;;) {
-        if (::fsync(fd_of(file)) == 0) return 0;
-        if (errno != EINTR) return errno;
-    }
+    int result;
+    do result = ::fsync(fd_of(file));
+    while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
 }
 
 Failure replace_output(Safe_output& out) {
     const File_state& expected = out.locked;
     const int folder = fd_of(out.folder_handle);
-    const char* to = out.name.c_str();
     const Signals_held held;
     if (!same_version(state_of(out), expected)) return {write_kind, out.path, changed_by_other};
-    struct stat st {};
-    ::fstat(fd_of(out.file), &st);
-    const File_state mine = state_from(st);
+    const File_state mine = state_of_file(out.file);
     bool other = false;
     int error = 0;
     if constexpr (has_linux_calls) {
@@ -504,21 +441,19 @@ Failure replace_output(Safe_output& out) {
         other = error == EEXIST;
     }
     if (error == 0 && expected.exists) {
-        error = swap_into_place(folder, out.temp_name.c_str(), to, expected, other);
+        error = swap_into_place(folder, out.temp_name.c_str(), out.name.c_str(), expected, other);
     } else if (error == 0 && out.temp_name != out.name) {
-        error = link_into_place(folder, out.temp_name.c_str(), to);
+        error = link_into_place(folder, out.temp_name.c_str(), out.name.c_str());
         other = error == EEXIST;
     }
     const bool in_place = same_file(state_of(out), mine);
     const std::string temp = out.temp_name == out.name ? "" : out.temp_name;
-    if (!temp.empty()) {
-        const File_state at_temp = state_at(folder, temp.c_str());
-        // Not placed, it goes while the signals are held; a swap leaves the
-        // old file under the temporary name; after a swap back that failed
-        // another program's version bears it, and stays.
-        if (in_place ? !other && same_content(at_temp, expected) : same_file(at_temp, mine))
-            ::unlinkat(folder, temp.c_str(), 0);
-    }
+    const File_state at_temp = temp.empty() ? File_state{} : state_at(folder, temp.c_str());
+    // Not placed, it goes while the signals are held; a swap leaves the old
+    // file under the temporary name; after a swap back that failed another
+    // program's version bears it, and stays.
+    if (in_place ? !other && same_content(at_temp, expected) : same_file(at_temp, mine))
+        ::unlinkat(folder, temp.c_str(), 0);
     out.temp_name.clear();
     temp_registered = 0;
     if (in_place) {

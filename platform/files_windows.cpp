@@ -10,6 +10,7 @@
 #endif
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -21,15 +22,13 @@ namespace {
 constexpr Failure::Kind write_kind = Failure::Kind::write;
 
 HANDLE handle_of(const File& file) { return reinterpret_cast<HANDLE>(file.value); }
-File file_from(HANDLE handle) {
-    return File(handle == nullptr || handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<std::intptr_t>(handle));
-}
+File file_from(HANDLE h) { return File(h == nullptr || h == INVALID_HANDLE_VALUE ? -1 : std::intptr_t(h)); }
 
 // UTF-8 to UTF-16. Text that is not valid UTF-8 (a lone surrogate from the
 // command line among it) names no file: empty result.
 std::wstring widen(const std::string& text) {
     const int size = static_cast<int>(text.size());
-    const int n = text.empty() ? 0 : ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+    const int n = size == 0 ? 0 : ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, &wide[0], n);
     return wide;
@@ -80,10 +79,6 @@ std::wstring final_path(HANDLE file) {
     return path;
 }
 
-std::int64_t ticks(const FILETIME& time) {
-    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
-
 File_state state_from(HANDLE file) {
     File_state state;
     state.exists = true;  // a device (NUL, CON) has no more to tell
@@ -94,24 +89,25 @@ File_state state_from(HANDLE file) {
     state.volume = info.dwVolumeSerialNumber;
     state.file = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     state.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    state.modified = ticks(info.ftLastWriteTime);
+    state.modified = static_cast<std::int64_t>(static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                                               info.ftLastWriteTime.dwLowDateTime);
     FILE_BASIC_INFO basic{};
-    if (::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) state.changed = basic.ChangeTime.QuadPart;
+    if (::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic))
+        state.changed = basic.ChangeTime.QuadPart;
     return state;
 }
 
 // Opened sharing everything, folders too; for its attributes only, no other
 // program's handle refuses it.
-File open_shared(const std::wstring& path, DWORD access = FILE_READ_ATTRIBUTES, DWORD flags = FILE_FLAG_BACKUP_SEMANTICS) {
-    return file_from(::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, flags, nullptr));
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD backup_semantics = FILE_FLAG_BACKUP_SEMANTICS;
+File open_shared(const std::wstring& path, DWORD access = FILE_READ_ATTRIBUTES, DWORD flags = backup_semantics) {
+    return file_from(::CreateFileW(path.c_str(), access, share_all, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
 std::wstring path_in(const Safe_output& out, const std::string& name) { return widen(out.folder + name); }
 
-Failure not_unicode(Failure::Kind kind, const std::string& path) {
-    return {kind, path, "the name is not valid Unicode (it holds a lone surrogate)"};
-}
+const char* const not_unicode = "the name is not valid Unicode (it holds a lone surrogate)";
 
 // Errors another program's open handle gives (a virus scanner, an indexer, the
 // meter application): worth a short wait and another try.
@@ -120,7 +116,9 @@ bool is_transient(DWORD error) {
            error == ERROR_UNABLE_TO_REMOVE_REPLACED;
 }
 
-std::string reason_for(DWORD error) { return is_transient(error) ? "in use by another program" : error_text(static_cast<int>(error)); }
+std::string reason_for(DWORD error) {
+    return is_transient(error) ? "in use by another program" : error_text(static_cast<int>(error));
+}
 
 // Attributes an existing output keeps when it is replaced.
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -151,9 +149,9 @@ BOOL WINAPI on_console_event(DWORD) {
     return FALSE;  // the default handler ends the process, with a status that is not 0
 }
 
-// The names a killed run of this output left, compared as the file system
-// compares them (case aside). A live run's temporary file is open for no one
-// else: the delete is then refused.
+// The names a killed run of this output left, found by the file system, which
+// compares names its own way (case aside). A live run's temporary file is open
+// for no one else: the delete is then refused.
 void remove_leftovers(const Safe_output& out) {
     const std::wstring folder = widen(out.folder);
     const std::wstring prefix = widen(temp_prefix(out.name));
@@ -162,10 +160,8 @@ void remove_leftovers(const Safe_output& out) {
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::wstring name = found.cFileName;
-        const int size = static_cast<int>(prefix.size());
-        if (name.size() == prefix.size() + 16 && !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-            ::CompareStringOrdinal(name.data(), size, prefix.data(), size, TRUE) == CSTR_EQUAL &&
-            is_temp_suffix(narrow(name.substr(prefix.size()))))
+        const bool plain_file = !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+        if (plain_file && name.size() > prefix.size() && is_temp_suffix(narrow(name.substr(prefix.size()))))
             ::DeleteFileW((folder + name).c_str());
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
@@ -175,14 +171,11 @@ void remove_leftovers(const Safe_output& out) {
 
 std::string error_text(int code) {
     wchar_t* text = nullptr;
-    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                         FORMAT_MESSAGE_IGNORE_INSERTS,
-                                     nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                                     nullptr);
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD n = ::FormatMessageW(flags, nullptr, DWORD(code), 0, reinterpret_cast<wchar_t*>(&text), 0, {});
     std::string words = n > 0 && text != nullptr ? narrow(text) : "error " + std::to_string(code);
     if (text != nullptr) ::LocalFree(text);
-    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.' || words.back() == ' '))
-        words.pop_back();
+    words.erase(words.find_last_not_of(" .\r\n") + 1);
     if (!words.empty() && words[0] >= 'A' && words[0] <= 'Z') words[0] = static_cast<char>(words[0] - 'A' + 'a');
     return words;
 }
@@ -204,7 +197,8 @@ bool path_exists(const std::string& path) {
 Failure open_input(const std::string& path, Input& input) {
     input.path = path;
     const std::wstring wide = long_path(widen(path));
-    if (wide.empty()) return path.empty() ? failure(Failure::Kind::open, path, ERROR_FILE_NOT_FOUND) : not_unicode(Failure::Kind::open, path);
+    if (wide.empty() && !path.empty()) return {Failure::Kind::open, path, not_unicode};
+    if (wide.empty()) return failure(Failure::Kind::open, path, ERROR_FILE_NOT_FOUND);
     // Not a folder (no backup semantics); other programs may go on reading,
     // writing and renaming it meanwhile.
     input.file = open_shared(wide, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN);
@@ -212,30 +206,14 @@ Failure open_input(const std::string& path, Input& input) {
     const HANDLE file = handle_of(input.file);
     if (::GetFileType(file) == FILE_TYPE_DISK) input.state = state_from(file);
     const std::size_t expected = input.state.regular ? static_cast<std::size_t>(input.state.size) : 0;
-    try {
-        // One byte more than the size, so that the end of file is seen at once.
-        std::string& contents = input.buffer;
-        contents.resize(expected + 1 < 65536 ? 65536 : expected + 1);
-        std::size_t used = 0;
-        for (;;) {
-            if (used == contents.size()) contents.resize(contents.size() * 2);
-            const std::size_t room = contents.size() - used;
-            const DWORD ask = room > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(room);
-            DWORD got = 0;
-            if (!::ReadFile(file, &contents[used], ask, &got, nullptr)) {
-                const DWORD error = ::GetLastError();
-                if (error == ERROR_BROKEN_PIPE) break;  // a pipe's writer is done
-                return failure(Failure::Kind::read, path, static_cast<int>(error));
-            }
-            if (got == 0) break;
-            used += got;
-        }
-        contents.resize(used);
-        input.bytes = contents;
-    } catch (const std::bad_alloc&) {
-        return {Failure::Kind::read, path, "too large to hold in memory"};
-    }
-    return {};
+    return read_to_end(input, expected, [file](char* into, std::size_t room) {
+        DWORD got = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(room, DWORD{1} << 30));
+        // A pipe whose writer is done ends the input.
+        if (::ReadFile(file, into, ask, &got, nullptr) || ::GetLastError() == ERROR_BROKEN_PIPE)
+            return Read_result{got, 0};
+        return Read_result{0, static_cast<int>(::GetLastError())};
+    });
 }
 
 Failure check_input(const Input& input) {
@@ -259,58 +237,49 @@ void close_input(Input& input) {
 Failure find_output(const std::string& path, Safe_output& out) {
     out.path = path;
     const std::wstring full = long_path(widen(path));
-    if (full.empty()) return path.empty() ? failure(write_kind, path, ERROR_PATH_NOT_FOUND) : not_unicode(write_kind, path);
+    if (full.empty() && !path.empty()) return {write_kind, path, not_unicode};
+    if (full.empty()) return failure(write_kind, path, ERROR_PATH_NOT_FOUND);
     const std::size_t slash = full.find_last_of(L"\\/");
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        std::wstring real;
-        const File found = open_shared(full);
-        const DWORD error = found.is_open() ? 0 : ::GetLastError();
-        if (found.is_open()) {
-            out.found = state_from(handle_of(found));
-            if (out.found.folder) return {write_kind, path, "is a folder"};
-            if (!out.found.regular) return {};  // a device or a pipe: written directly, by its path
-            real = final_path(handle_of(found));
-        } else if (error == ERROR_FILE_NOT_FOUND && slash + 1 < full.size()) {
-            const DWORD attributes = ::GetFileAttributesW(full.c_str());
-            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-                return {write_kind, path, "a link to a file that does not exist"};
-            // A new output: its folder as the system names it. The separator
-            // stays: \\?\E:\ is the root folder, \\?\E: the volume.
-            const std::wstring folder = full.substr(0, slash + 1);
-            const File held = open_shared(folder);
-            if (!held.is_open() || !state_from(handle_of(held)).folder) return {write_kind, path, "its folder does not exist"};
-            real = final_path(handle_of(held));
-            if (!real.empty() && real.back() != L'\\') real += L'\\';
-            real = (real.empty() ? folder : real) + full.substr(slash + 1);
-            out.found = File_state{};
-        } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return {write_kind, path, "its folder does not exist"};
-        } else {
-            return failure(write_kind, path, static_cast<int>(error));
-        }
-        if (real.empty()) real = full;  // the system cannot tell: as given
-        const std::size_t last = real.find_last_of(L'\\');
-        out.folder = narrow(real.substr(0, last + 1));
-        out.name = narrow(real.substr(last + 1));
-        // The name must hold the file found (or still nothing).
-        const File_state named = state_of(out);
-        if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
+    std::wstring real;
+    const File found = open_shared(full);
+    const DWORD error = found.is_open() ? 0 : ::GetLastError();
+    if (found.is_open()) {
+        out.found = state_from(handle_of(found));
+        if (out.found.folder) return {write_kind, path, "is a folder"};
+        if (!out.found.regular) return {};  // a device or a pipe: written directly, by its path
+        real = final_path(handle_of(found));
+    } else if (error == ERROR_FILE_NOT_FOUND && slash + 1 < full.size()) {
+        const DWORD attributes = ::GetFileAttributesW(full.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return {write_kind, path, "a link to a file that does not exist"};
+        // A new output: its folder as the system names it. The separator
+        // stays: \\?\E:\ is the root folder, \\?\E: the volume.
+        const std::wstring folder = full.substr(0, slash + 1);
+        const File held = open_shared(folder);
+        if (!state_from(handle_of(held)).folder) return {write_kind, path, "its folder does not exist"};
+        real = final_path(handle_of(held));
+        if (!real.empty() && real.back() != L'\\') real += L'\\';
+        real = (real.empty() ? folder : real) + full.substr(slash + 1);
+        out.found = File_state{};
+    } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return {write_kind, path, "its folder does not exist"};
+    } else {
+        return failure(write_kind, path, static_cast<int>(error));
     }
+    if (real.empty()) real = full;  // the system cannot tell: as given
+    const std::size_t last = real.find_last_of(L'\\');
+    out.folder = narrow(real.substr(0, last + 1));
+    out.name = narrow(real.substr(last + 1));
+    // The name must still hold the file the links led to (or still nothing).
+    const File_state named = state_of(out);
+    if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     return {write_kind, path, changed_by_other};
 }
 
 File_state state_of(const Safe_output& out) {
-    const std::wstring path = path_in(out, out.name);
-    const File file = open_shared(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
-    if (file.is_open()) return state_from(handle_of(file));
-    File_state state;
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-        state.exists = true;
-        state.folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        state.regular = !state.folder;
-    }
-    return state;
+    const File file = open_shared(path_in(out, out.name), FILE_READ_ATTRIBUTES,
+                                  backup_semantics | FILE_FLAG_OPEN_REPARSE_POINT);
+    return file.is_open() ? state_from(handle_of(file)) : File_state{};
 }
 
 Failure try_lock_output(Safe_output& out, bool& taken) {
@@ -320,19 +289,16 @@ Failure try_lock_output(Safe_output& out, bool& taken) {
     // and its name as the file system compares names.
     const File_state now = state_of(out);
     File_state key = now;
-    std::uint64_t name_hash = 0;
+    std::wstring name;
     if (!now.exists) {
-        const File folder = open_shared(widen(out.folder));
-        if (folder.is_open()) key = state_from(handle_of(folder));
-        std::wstring name = widen(out.name);
+        key = state_from(handle_of(open_shared(widen(out.folder))));
+        name = widen(out.name);
         const int size = static_cast<int>(name.size());
         ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), size, &name[0], size, nullptr, nullptr, 0);
-        name_hash = 14695981039346656037ull;  // FNV-1a
-        for (const wchar_t c : name) name_hash = (name_hash ^ static_cast<std::uint16_t>(c)) * 1099511628211ull;
     }
     wchar_t key_name[96];
     std::swprintf(key_name, 96, L"Local\\quarvel-%016llx-%016llx-%016llx", static_cast<unsigned long long>(key.volume),
-                  static_cast<unsigned long long>(key.file), static_cast<unsigned long long>(name_hash));
+                  static_cast<unsigned long long>(key.file), static_cast<unsigned long long>(hash_of(narrow(name))));
     File mutex = file_from(::CreateMutexW(nullptr, FALSE, key_name));
     if (!mutex.is_open()) return failure(write_kind, out.path, static_cast<int>(::GetLastError()));
     const DWORD waited = ::WaitForSingleObject(handle_of(mutex), 0);
@@ -360,51 +326,42 @@ Failure try_lock_output(Safe_output& out, bool& taken) {
 }
 
 Failure create_new_file(Safe_output& out) {
-    const DWORD old = out.locked.exists ? ::GetFileAttributesW(path_in(out, out.name).c_str()) : INVALID_FILE_ATTRIBUTES;
+    const DWORD old = out.locked.exists ? ::GetFileAttributesW(path_in(out, out.name).c_str()) : 0;
     const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (old != INVALID_FILE_ATTRIBUTES ? old & kept_attributes : 0);
     static const BOOL handler_set = ::SetConsoleCtrlHandler(on_console_event, TRUE);
     (void)handler_set;
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
         const std::string name = new_temp_name(out.name);
-        const std::wstring path = path_in(out, name);
         const Guard_held held;
+        temp_path = path_in(out, name);
         // Opened for no one else: a later run cannot remove it while this one lives.
-        out.file = file_from(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
-        if (out.file.is_open()) {
-            temp_file = handle_of(out.file);
-            temp_path = path;
-            temp_registered = true;
-            out.temp_name = name;
-            return {};
-        }
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_ACCESS_DENIED)
-            return {write_kind, out.path, "this user may not create files in its folder, where the new file is made"};
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return failure(write_kind, out.path, static_cast<int>(error));
+        out.file = file_from(::CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, {}));
+        error = out.file.is_open() ? 0 : ::GetLastError();
+        if (error == 0) out.temp_name = name;
+        temp_registered = error == 0;
+        temp_file = handle_of(out.file);
     }
-    return failure(write_kind, out.path, ERROR_FILE_EXISTS);
+    if (error == ERROR_ACCESS_DENIED)
+        return {write_kind, out.path, "this user may not create files in its folder, where the new file is made"};
+    if (error != 0) return failure(write_kind, out.path, static_cast<int>(error));
+    return {};
 }
 
 Failure open_direct(Safe_output& out) {
     out.direct = true;
-    out.file = file_from(::CreateFileW(long_path(widen(out.path)).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    out.file = open_shared(long_path(widen(out.path)), GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
     if (!out.file.is_open()) return failure(write_kind, out.path, static_cast<int>(::GetLastError()));
     return {};
 }
 
 int write_all(const File& file, std::string_view bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const DWORD ask = left > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(left);
-        DWORD done = 0;
-        if (!::WriteFile(handle_of(file), p, ask, &done, nullptr) || done == 0) {
-            const DWORD error = ::GetLastError();
-            return done == 0 && error == 0 ? ERROR_DISK_FULL : static_cast<int>(error);
-        }
-        p += done;
-        left -= done;
+    for (std::size_t done = 0; done < bytes.size();) {
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, DWORD{1} << 30));
+        DWORD wrote = 0;
+        if (!::WriteFile(handle_of(file), bytes.data() + done, ask, &wrote, nullptr) || wrote == 0)
+            return ::GetLastError() != 0 ? static_cast<int>(::GetLastError()) : ERROR_DISK_FULL;
+        done += wrote;
     }
     return 0;
 }
@@ -412,7 +369,6 @@ int write_all(const File& file, std::string_view bytes) {
 int sync_file(const File& file) { return ::FlushFileBuffers(handle_of(file)) ? 0 : static_cast<int>(::GetLastError()); }
 
 Failure replace_output(Safe_output& out) {
-    const File_state& expected = out.locked;
     const std::wstring from = path_in(out, out.temp_name);
     const std::wstring to = path_in(out, out.name);
     const File_state mine = state_from(handle_of(out.file));
@@ -424,13 +380,12 @@ Failure replace_output(Safe_output& out) {
     }
     // About two seconds in all for whoever holds the output to let go, with
     // the check that it is still the version read right before every try.
-    bool old_stands = expected.exists;
+    bool old_stands = out.locked.exists;
     DWORD error = 0;
     for (int attempt = 0; attempt <= 20; ++attempt) {
         if (attempt > 0 && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) ::Sleep(100);
         const Guard_held held;
-        if (stopping) break;
-        if (!same_version(state_of(out), old_stands ? expected : File_state{})) {
+        if (stopping || !same_version(state_of(out), old_stands ? out.locked : File_state{})) {
             error = 0;
             break;
         }
@@ -443,33 +398,30 @@ Failure replace_output(Safe_output& out) {
             ::SetLastError(ERROR_SHARING_VIOLATION);
         }
         error = done ? 0 : ::GetLastError();  // before any other call
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-            // The old file is gone and the new one stands under its temporary
-            // name, the only complete copy: it is moved into place, never removed.
-            old_stands = false;
-            temp_registered = false;
-            continue;
-        }
         if (done) {
             temp_registered = false;
             out.temp_name.clear();
             remove_leftovers(out);
             return {};
         }
-        if (!is_transient(error)) break;
+        // The old file is gone and the new one stands under its temporary
+        // name, the only complete copy: it is moved into place, never removed.
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+            old_stands = temp_registered = false;
+        else if (!is_transient(error))
+            break;
     }
     const Guard_held held;
-    if (same_file(state_of(out), mine)) {
-        // The system got part of the way: the new file stands at the output.
+    // The system may have got part of the way.
+    const bool placed = same_file(state_of(out), mine);
+    const bool only_copy = !placed && out.locked.exists && !old_stands;
+    const bool other = error == 0 || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    std::string why = stopping ? "interrupted" : other ? changed_by_other : reason_for(error);
+    if (placed) why += "; the new file is in place, but may not be on disk";
+    if (only_copy) why += "; the old file is gone, and the new layout is " + shown(from);
+    if (placed || only_copy) {
         temp_registered = false;
         out.temp_name.clear();
-        return {write_kind, out.path, reason_for(error) + "; the new file is in place, but may not be on disk"};
-    }
-    const bool other = error == 0 || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-    const std::string why = stopping ? "interrupted" : other ? changed_by_other : reason_for(error);
-    if (expected.exists && !old_stands) {
-        out.temp_name.clear();
-        return {write_kind, out.path, why + "; the old file is gone, and the new layout is " + shown(from)};
     }
     return {write_kind, out.path, why};
 }

@@ -47,11 +47,16 @@ std::string temp_prefix(const std::string& name) {
     if (name.size() + temp_suffix_size <= name_limit) return name + ".tmp.";
     // Too long to take the suffix: its start (cut at a character boundary)
     // and a hash of all of it, so that two long names alike at the start keep apart.
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const unsigned char c : name) hash = (hash ^ c) * 1099511628211ull;
+    const std::uint64_t hash = hash_of(name);
     std::size_t keep = name_limit - temp_suffix_size - 9;
     while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
     return name.substr(0, keep) + "~" + hex(hash & 0xFFFFFFFFu, 8) + ".tmp.";
+}
+
+std::uint64_t hash_of(std::string_view bytes) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
 }
 
 std::string new_temp_name(const std::string& name) { return temp_prefix(name) + hex(random_number(), 16); }
@@ -63,11 +68,12 @@ bool is_temp_suffix(std::string_view tail) {
 Failure lock_output(const std::string& path, Safe_output& out) {
     if (Failure failed = find_output(path, out)) return failed;
     if (out.found.exists && !out.found.regular) return {};
-    const auto give_up = std::chrono::steady_clock::now() + lock_wait;
+    using clock = std::chrono::steady_clock;
+    const auto give_up = clock::now() + lock_wait;
     for (bool taken = false;;) {
         if (Failure failed = try_lock_output(out, taken)) return failed;
         if (taken) return {};
-        if (std::chrono::steady_clock::now() >= give_up) return {Failure::Kind::write, path, "locked by another program"};
+        if (clock::now() > give_up) return {Failure::Kind::write, path, "locked by another program"};
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }

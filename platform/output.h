@@ -1,9 +1,9 @@
-// The output's files: the replace, the same on every system (a lock for the
-// whole read-change-replace cycle, a new file beside the output, checks that
-// nobody changed the input or the output meanwhile, then the replace), over
-// the calls each system provides for it.
+// The output's files: the replace, the same on every system (a lock for the whole
+// read-change-replace cycle, a new file beside the output, checks that nobody changed
+// the input or the output meanwhile, then the replace), over each system's calls.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,29 +11,24 @@
 
 namespace quarvel {
 
-// One output being replaced. Its destructor is the scope guard: whatever path
-// a run takes, the new file goes (if it has a name) and the lock is released.
+// One output being replaced. Its destructor is the scope guard: whatever path a
+// run takes, the new file goes (if it has a name) and the lock is released.
 struct Safe_output;
 void drop_new_file(Safe_output& out);  // removes the new file if it has a name, and closes it
 
 struct Safe_output {
-    std::string path;    // as given, for messages
-    std::string folder;  // where the file really is (Windows: its long path and "\")
-    std::string name;    // its own name there
-    File folder_handle;  // POSIX: the folder, which every later call names files in
-    File_state found;    // absent, a file, a device or a pipe
+    std::string path;            // as given, for messages
+    std::string folder;          // where the file really is (Windows: its long path and "\")
+    std::string name;            // its own name there
+    File folder_handle;          // POSIX: the folder, which every later call names files in
+    File_state found;            // absent, a file, a device or a pipe
     bool unnamed_files = false;  // the new file may be made without a name
-
-    File lock;           // the run's lock, which other runs respect; it leaves no file
-    File_state locked;   // the output when locked (absent: nothing to lock)
-
-    File file;           // the new file: beside the output, or the device itself
-    std::string temp_name;  // its name in the folder; empty while it has none
+    File lock;                   // which other runs respect; it leaves no file
+    File_state locked;           // the output when locked (absent: nothing to lock)
+    File file;                   // the new file: beside the output, or the device itself
+    std::string temp_name;       // its name in the folder; empty while it has none
     bool direct = false;
 
-    Safe_output() = default;
-    Safe_output(const Safe_output&) = delete;
-    Safe_output& operator=(const Safe_output&) = delete;
     ~Safe_output() { drop_new_file(*this); }
 };
 
@@ -46,9 +41,8 @@ Failure begin_output(Safe_output& out);
 
 Failure write_output_bytes(Safe_output& out, std::string_view bytes);
 
-// Flushes the new file, checks that `input` is still the version read, closes
-// it (Windows cannot replace a file held open) and puts the new file in place
-// of the output, which must still be the version locked.
+// Flushes the new file, checks that `input` is still the version read, closes it
+// (Windows cannot replace a file held open) and puts the new file in place.
 Failure commit_output(Safe_output& out, Input& input);
 
 // ---- What each system provides for the replace.
@@ -63,10 +57,10 @@ Failure find_output(const std::string& path, Safe_output& out);
 // write is refused: the replace must not bypass its protection.
 Failure try_lock_output(Safe_output& out, bool& taken);
 
-// Makes the new file, without a name where the system can, else under a
-// temporary name that interrupts remove. It gets a replaced output's owner,
-// group, permissions and attributes (or the run refuses before writing), or
-// what any new file gets. What killed runs on this output left goes.
+// Makes the new file, without a name where the system can, else under a temporary
+// name that interrupts remove. It gets a replaced output's owner, group, permissions
+// and attributes (or the run refuses before writing), or what any new file gets.
+// What killed runs on this output left goes.
 Failure create_new_file(Safe_output& out);
 
 // Opens the device or pipe found at the output, to be written directly.
@@ -79,10 +73,9 @@ int sync_file(const File& file);
 // The state of the output's name now, links not followed.
 File_state state_of(const Safe_output& out);
 
-// Puts the new file in place of the output, which must still be the version
-// locked, and makes that durable. Where the system can, a version another
-// program slipped in is put back. On failure the old file stands, or the
-// reason says where the new one is.
+// Puts the new file in place of the output, which must still be the version locked,
+// and makes that durable; where the system can, a version another program slipped in
+// is put back. On failure the old file stands, or the reason says where the new one is.
 Failure replace_output(Safe_output& out);
 
 inline const char* const changed_by_other = "changed by another program since it was read";
@@ -93,5 +86,8 @@ inline const char* const changed_by_other = "changed by another program since it
 std::string temp_prefix(const std::string& name);
 std::string new_temp_name(const std::string& name);
 bool is_temp_suffix(std::string_view tail);
+
+// A 64-bit hash of `bytes` (FNV-1a), the same on every system.
+std::uint64_t hash_of(std::string_view bytes);
 
 }  // namespace quarvel
