@@ -136,11 +136,17 @@ std::string ansi_code_page_form(const std::string& utf8) {
 
 bool console_owned_alone() {
     DWORD mode = 0;
-    // Redirected input or output means a script or another program started
-    // us; a console without a window, or a hidden one, has no one to read it.
-    const HWND window = ::GetConsoleWindow();
+    STARTUPINFOW start{};
+    ::GetStartupInfoW(&start);
+    USEROBJECTFLAGS station{};
+    // Redirected input or output means a script or another program started us;
+    // a console without a window, started hidden or on a desktop no one sees (a
+    // service, a task run while logged off) has no one to read it.
     if (!::GetConsoleMode(::GetStdHandle(STD_INPUT_HANDLE), &mode) ||
-        !::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) || window == nullptr || !::IsWindowVisible(window))
+        !::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) || ::GetConsoleWindow() == nullptr ||
+        ((start.dwFlags & STARTF_USESHOWWINDOW) && start.wShowWindow == SW_HIDE) ||
+        !::GetUserObjectInformationW(::GetProcessWindowStation(), UOI_FLAGS, &station, sizeof station, nullptr) ||
+        !(station.dwFlags & WSF_VISIBLE))
         return false;
     DWORD processes[2];
     return ::GetConsoleProcessList(processes, 2) == 1;

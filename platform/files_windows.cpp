@@ -113,7 +113,7 @@ const char* const not_unicode = "the name is not valid Unicode (it holds a lone 
 // meter application): worth a short wait and another try.
 bool is_transient(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_UNABLE_TO_REMOVE_REPLACED;
+           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
 std::string reason_for(DWORD error) {
@@ -378,12 +378,16 @@ Failure replace_output(Safe_output& out) {
         temp_file = INVALID_HANDLE_VALUE;
         if (const int error = close_file(out.file)) return failure(write_kind, out.path, error);
     }
+    // The old file goes to a temporary name of ours: every outcome of the
+    // replace is then one the system documents, and a file left there is a
+    // leftover the next run removes.
+    const std::wstring backup = path_in(out, new_temp_name(out.name));
     // About two seconds in all for whoever holds the output to let go, with
     // the check that it is still the version read right before every try.
     bool old_stands = out.locked.exists;
     DWORD error = 0;
     for (int attempt = 0; attempt <= 20; ++attempt) {
-        if (attempt > 0 && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) ::Sleep(100);
+        if (attempt > 0) ::Sleep(100);
         const Guard_held held;
         if (stopping || !same_version(state_of(out), old_stands ? out.locked : File_state{})) {
             error = 0;
@@ -392,33 +396,42 @@ Failure replace_output(Safe_output& out) {
         bool done = false;
         if (!old_stands) {
             done = ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-        } else if (open_shared(to, DELETE).is_open()) {  // else another program's handle would refuse it
-            done = ::ReplaceFileW(to.c_str(), from.c_str(), nullptr, 0, nullptr, nullptr) != 0;
+        } else if (open_shared(to, DELETE).is_open() && open_shared(from, DELETE).is_open()) {
+            // Tried only when no other program's handle refuses a rename of either file.
+            done = ::ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(), 0, nullptr, nullptr) != 0;
         } else {
             ::SetLastError(ERROR_SHARING_VIOLATION);
         }
         error = done ? 0 : ::GetLastError();  // before any other call
         if (done) {
+            // The old file; a program that opened it for a moment delays its removal.
+            for (int tries = 0; !::DeleteFileW(backup.c_str()) && tries < 20 && ::GetLastError() != ERROR_FILE_NOT_FOUND; ++tries)
+                ::Sleep(10);
             temp_registered = false;
             out.temp_name.clear();
             remove_leftovers(out);
             return {};
         }
-        // The old file is gone and the new one stands under its temporary
-        // name, the only complete copy: it is moved into place, never removed.
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+        if (old_stands && !state_of(out).exists) {
+            // The replace got part of the way (ERROR_UNABLE_TO_MOVE_REPLACEMENT
+            // and its like): the old file is gone from the output and the new
+            // one, the only complete copy, is moved into place, with a fresh
+            // round of tries, and never removed.
             old_stands = temp_registered = false;
-        else if (!is_transient(error))
+            attempt = -1;
+        } else if (!is_transient(error)) {
             break;
+        }
     }
     const Guard_held held;
     // The system may have got part of the way.
     const bool placed = same_file(state_of(out), mine);
-    const bool only_copy = !placed && out.locked.exists && !old_stands;
+    const bool only_copy = !placed && !old_stands;
     const bool other = error == 0 || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
     std::string why = stopping ? "interrupted" : other ? changed_by_other : reason_for(error);
     if (placed) why += "; the new file is in place, but may not be on disk";
-    if (only_copy) why += "; the old file is gone, and the new layout is " + shown(from);
+    if (only_copy && ::GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES) why += "; the old layout is " + shown(backup);
+    if (only_copy) why += "; the new layout is " + shown(from);
     if (placed || only_copy) {
         temp_registered = false;
         out.temp_name.clear();

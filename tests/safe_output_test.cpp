@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,12 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <windows.h>
+
+#include <atomic>
+#include <set>
+
+#include "platform/output.h"
 #else
 #include <sys/stat.h>
 #endif
@@ -151,6 +158,134 @@ TEST(SafeOutput, ExistingOutputKeepsItsHiddenAndSystemAttributes) {
     EXPECT_EQ(attributes_of(dir.file("plain.ini")) & (_A_HIDDEN | _A_SYSTEM | _A_RDONLY), 0u);
 #endif
 }
+
+#ifdef _WIN32
+// ---- Windows: other programs holding the files, consoles without a window,
+// spellings of one file and names that no valid text holds.
+
+// Runs the tool with the wide command-line arguments `args` in `cwd`: its exit
+// status, or -1 when it still ran after 15 s (it is then ended).
+int spawn(const std::wstring& args, const std::string& cwd, DWORD flags = 0) {
+    std::wstring line = L"\"" + fs::path(QUARVEL_EXE_PATH).make_preferred().wstring() + L"\" " + args;
+    STARTUPINFOW start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION child{};
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, fs::u8path(cwd).wstring().c_str(),
+                          &start, &child))
+        return -2;
+    DWORD status = 255;
+    if (::WaitForSingleObject(child.hProcess, 15000) != WAIT_OBJECT_0) ::TerminateProcess(child.hProcess, 255);
+    ::GetExitCodeProcess(child.hProcess, &status);
+    ::CloseHandle(child.hThread);
+    ::CloseHandle(child.hProcess);
+    return status == 255 ? -1 : static_cast<int>(status);
+}
+
+// A scanner opens each fresh temporary file for 2 ms without delete sharing.
+void scanner_holds_each_fresh_file(const test::Scratch_dir& dir) {
+    std::atomic<bool> stop{false};
+    std::thread scanner([&] {
+        const std::wstring folder = fs::u8path(dir.path).wstring() + L"\\";
+        std::set<std::wstring> seen;
+        WIN32_FIND_DATAW found{};
+        while (!stop) {
+            const HANDLE search = ::FindFirstFileW((folder + L"*.tmp.*").c_str(), &found);
+            for (bool more = search != INVALID_HANDLE_VALUE; more; more = ::FindNextFileW(search, &found)) {
+                const HANDLE held = seen.count(found.cFileName) ? INVALID_HANDLE_VALUE
+                    : ::CreateFileW((folder + found.cFileName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+                if (held != INVALID_HANDLE_VALUE) seen.insert(found.cFileName), ::Sleep(2), ::CloseHandle(held);
+            }
+            if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+        }
+    });
+    for (int run = 1; run <= 10; ++run) {
+        EXPECT_EQ(test::run_program({"in.ini", "in.ini", "A1", "1", "4", "0"}, dir.path).status, 0) << run;
+        ASSERT_TRUE(test::file_exists(dir.file("in.ini"))) << "the layout is gone after run " << run;
+    }
+    stop = true;
+    scanner.join();
+    EXPECT_NE(test::read_bytes(dir.file("in.ini")).find("[Meter 11]\r\nName=A2\r\n"), std::string::npos);  // ten copies of A1
+    EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{"in.ini"});
+}
+
+// Another program holds the output (sharing reads), writes its version at
+// 1.5 s and lets go at 1.8 s, while the run waits for it.
+void another_program_saves_while_the_run_waits(const test::Scratch_dir& dir) {
+    test::write_bytes(dir.file("out.ini"), "old");
+    const HANDLE held = ::CreateFileW(fs::u8path(dir.file("out.ini")).wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread other([held] {
+        DWORD wrote = 0;
+        ::Sleep(1500), ::WriteFile(held, "saved", 5, &wrote, nullptr), ::Sleep(300), ::CloseHandle(held);
+    });
+    const test::Run_result result = test::run_program(copy_a1("out.ini"), dir.path);
+    other.join();
+    EXPECT_EQ(test::console_text(result.console), refused("out.ini"));
+    EXPECT_EQ(test::read_bytes(dir.file("out.ini")), "saved");
+}
+
+// Another run holds the lock through another spelling of the same file.
+void another_spelling_holds_the_lock(const test::Scratch_dir& dir) {
+    test::write_bytes(dir.file("out.ini"), "old");
+    Safe_output other;
+    ASSERT_FALSE(lock_output("\\\\?\\" + fs::u8path(dir.file("OUT.INI")).make_preferred().u8string(), other));
+    EXPECT_EQ(test::console_text(test::run_program(copy_a1("out.ini"), dir.path).console), refused("out.ini"));
+    EXPECT_EQ(test::read_bytes(dir.file("out.ini")), "old");
+}
+
+// A killed run's temporary file, the next run spelling the name in another case.
+void leftover_in_another_case(const test::Scratch_dir& dir) {
+    test::write_bytes(dir.file("in.ini.tmp.0123456789abcdef"), "left");
+    EXPECT_EQ(test::run_program({"IN.INI", "IN.INI", "A1", "1", "4", "0"}, dir.path).status, 0);
+    EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{"in.ini"});  // its own name kept
+}
+
+void no_console_window(const test::Scratch_dir& dir) {
+    EXPECT_EQ(spawn(L"", dir.path, CREATE_NO_WINDOW), 1) << "waited for a key no one can press";
+    EXPECT_EQ(spawn(L"--help", dir.path, CREATE_NO_WINDOW), 0);
+}
+
+void output_at_the_root_of_a_drive(const test::Scratch_dir& dir) {
+    const fs::path folder = fs::u8path(dir.path);
+    const std::string out = (folder.root_path() / folder.filename()).u8string() + ".ini";
+    if (!(std::ofstream(fs::u8path(out)) << "old")) GTEST_SKIP() << "this user may not write at " << out;
+    const test::Run_result result = test::run_program(copy_a1(out), dir.path);
+    EXPECT_EQ(test::console_text(result.console), done(out));
+    EXPECT_EQ(test::read_bytes(out), written);
+    fs::remove(fs::u8path(out));
+}
+
+void output_name_with_a_lone_surrogate(const test::Scratch_dir& dir) {
+    EXPECT_EQ(spawn(std::wstring(L"in.ini \"out") + wchar_t(0xD800) + L".ini\" A1 1 4 0", dir.path), 1);
+    EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{"in.ini"});
+}
+
+struct Windows_row {
+    const char* name;
+    void (*scene)(const test::Scratch_dir& dir);  // sets it up, runs the tool, checks what must hold
+};
+
+class WindowsSurroundings : public ::testing::TestWithParam<Windows_row> {};
+
+TEST_P(WindowsSurroundings, NothingIsLostAndNoRunHangs) {
+    test::Scratch_dir dir;
+    test::write_bytes(dir.file("in.ini"), layout);
+    GetParam().scene(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, WindowsSurroundings,
+    ::testing::Values(Windows_row{"scanner_holds_each_fresh_file", scanner_holds_each_fresh_file},
+                      Windows_row{"another_program_saves_while_the_run_waits", another_program_saves_while_the_run_waits},
+                      Windows_row{"another_spelling_holds_the_lock", another_spelling_holds_the_lock},
+                      Windows_row{"leftover_in_another_case", leftover_in_another_case},
+                      Windows_row{"no_console_window", no_console_window},
+                      Windows_row{"output_at_the_root_of_a_drive", output_at_the_root_of_a_drive},
+                      Windows_row{"output_name_with_a_lone_surrogate", output_name_with_a_lone_surrogate}),
+    [](const auto& info) { return std::string(info.param.name); });
+#endif
 
 }  // namespace
 }  // namespace quarvel
