@@ -38,14 +38,6 @@ std::string generalised_utf8(const wchar_t* text) {
     return out;
 }
 
-std::wstring widen(const std::string& text, DWORD flags) {
-    const int size = static_cast<int>(text.size());
-    const int n = text.empty() ? 0 : ::MultiByteToWideChar(CP_UTF8, flags, text.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, flags, text.data(), size, &wide[0], n);
-    return wide;
-}
-
 struct Console_buffer : std::streambuf {
     HANDLE console = INVALID_HANDLE_VALUE;
     std::string pending;
@@ -78,7 +70,9 @@ struct Console_buffer : std::streambuf {
             text += pending[i];
         }
         pending.erase(0, end);
-        const std::wstring wide = widen(text, 0);
+        const int size = static_cast<int>(text.size());
+        std::wstring wide(text.size(), L'\0');  // never more UTF-16 units than UTF-8 bytes
+        wide.resize(size == 0 ? 0 : ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, &wide[0], size));
         for (std::size_t done = 0; done < wide.size();) {
             DWORD written = 0;
             const DWORD ask = static_cast<DWORD>(wide.size() - done > 16384 ? 16384 : wide.size() - done);
@@ -117,22 +111,6 @@ std::vector<std::string> program_arguments(int, char**) {
 std::ostream& console_output() { return console_stream(STD_OUTPUT_HANDLE, std::cout); }
 
 std::ostream& error_output() { return console_stream(STD_ERROR_HANDLE, std::cerr); }
-
-std::string ansi_code_page_form(const std::string& utf8) {
-    const std::wstring wide = widen(utf8, MB_ERR_INVALID_CHARS);
-    if (wide.empty()) return std::string();
-    const int wide_size = static_cast<int>(wide.size());
-    // No best-fit guesses ("Ł" as "L"): a name with a character the code page
-    // lacks has no form there.
-    BOOL lacking = FALSE;
-    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, nullptr, 0,
-                                        nullptr, &lacking);
-    if (n <= 0 || lacking) return std::string();
-    std::string ansi(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, &ansi[0], n, nullptr, &lacking);
-    if (lacking || ansi == utf8) return std::string();
-    return ansi;
-}
 
 bool console_owned_alone() {
     DWORD mode = 0;

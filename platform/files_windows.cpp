@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <new>
 
+#include "platform/console.h"
 #include "platform/output.h"
 
 namespace quarvel {
@@ -48,23 +49,12 @@ bool starts_with(const std::wstring& text, const wchar_t* start) { return text.r
 // or \\?\UNC\server\share\...; devices (\\.\NUL) stay as they are. Empty for
 // a path that names nothing.
 std::wstring long_path(const std::wstring& path) {
-    std::wstring full = path;
-    if (!starts_with(path, L"\\\\?\\") && !starts_with(path, L"\\\\.\\")) {
-        const DWORD n = path.empty() ? 0 : ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-        full.assign(n, L'\0');
-        const DWORD got = n == 0 ? 0 : ::GetFullPathNameW(path.c_str(), n, &full[0], nullptr);
-        if (got == 0 || got >= n) return std::wstring();
-        full.resize(got);
-    }
-    if (starts_with(full, L"\\\\?\\") || starts_with(full, L"\\\\.\\")) return full;
-    if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-    return L"\\\\?\\" + full;
-}
-
-// A long path as users write it.
-std::string shown(const std::wstring& path) {
-    if (starts_with(path, L"\\\\?\\UNC\\")) return narrow(L"\\\\" + path.substr(8));
-    return narrow(starts_with(path, L"\\\\?\\") ? path.substr(4) : path);
+    if (path.empty() || starts_with(path, L"\\\\?\\") || starts_with(path, L"\\\\.\\")) return path;
+    std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+    const DWORD got = full.empty() ? 0 : ::GetFullPathNameW(path.c_str(), DWORD(full.size()), &full[0], nullptr);
+    full.resize(got < full.size() ? got : 0);
+    if (full.empty() || starts_with(full, L"\\\\.\\")) return full;
+    return starts_with(full, L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
 }
 
 // The path of the open file, as the system names it (links, another drive
@@ -116,9 +106,7 @@ bool is_transient(DWORD error) {
            error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
 }
 
-std::string reason_for(DWORD error) {
-    return is_transient(error) ? "in use by another program" : error_text(static_cast<int>(error));
-}
+std::string reason_for(DWORD e) { return is_transient(e) ? "in use by another program" : error_text(int(e)); }
 
 // Attributes an existing output keeps when it is replaced.
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -185,6 +173,22 @@ int close_file(File& file) {
     const HANDLE handle = handle_of(file);
     file.value = -1;
     return ::CloseHandle(handle) ? 0 : static_cast<int>(::GetLastError());
+}
+
+std::string ansi_code_page_form(const std::string& utf8) {
+    const std::wstring wide = widen(utf8);
+    if (wide.empty()) return std::string();
+    const int wide_size = static_cast<int>(wide.size());
+    // No best-fit guesses ("Ł" as "L"): a name with a character the code page
+    // lacks has no form there.
+    BOOL lacking = FALSE;
+    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, nullptr, 0,
+                                        nullptr, &lacking);
+    if (n <= 0 || lacking) return std::string();
+    std::string ansi(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, &ansi[0], n, nullptr, &lacking);
+    if (lacking || ansi == utf8) return std::string();
+    return ansi;
 }
 
 // ---- The input.
@@ -288,14 +292,10 @@ Failure try_lock_output(Safe_output& out, bool& taken) {
     // takes. The key is the file's identity, or for a new output its folder's
     // and its name as the file system compares names.
     const File_state now = state_of(out);
-    File_state key = now;
-    std::wstring name;
-    if (!now.exists) {
-        key = state_from(handle_of(open_shared(widen(out.folder))));
-        name = widen(out.name);
-        const int size = static_cast<int>(name.size());
-        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), size, &name[0], size, nullptr, nullptr, 0);
-    }
+    const File_state key = now.exists ? now : state_from(handle_of(open_shared(widen(out.folder))));
+    std::wstring name = now.exists ? L"" : widen(out.name);
+    const int size = static_cast<int>(name.size());
+    ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), size, &name[0], size, nullptr, nullptr, 0);
     wchar_t key_name[96];
     std::swprintf(key_name, 96, L"Local\\quarvel-%016llx-%016llx-%016llx", static_cast<unsigned long long>(key.volume),
                   static_cast<unsigned long long>(key.file), static_cast<unsigned long long>(hash_of(narrow(name))));
@@ -405,8 +405,8 @@ Failure replace_output(Safe_output& out) {
         error = done ? 0 : ::GetLastError();  // before any other call
         if (done) {
             // The old file; a program that opened it for a moment delays its removal.
-            for (int tries = 0; !::DeleteFileW(backup.c_str()) && tries < 20 && ::GetLastError() != ERROR_FILE_NOT_FOUND; ++tries)
-                ::Sleep(10);
+            for (int tries = 0; tries < 20 && !::DeleteFileW(backup.c_str()); ++tries)
+                ::Sleep(::GetLastError() == ERROR_SHARING_VIOLATION ? 10 : 0);
             temp_registered = false;
             out.temp_name.clear();
             remove_leftovers(out);
@@ -430,8 +430,10 @@ Failure replace_output(Safe_output& out) {
     const bool other = error == 0 || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
     std::string why = stopping ? "interrupted" : other ? changed_by_other : reason_for(error);
     if (placed) why += "; the new file is in place, but may not be on disk";
-    if (only_copy && ::GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES) why += "; the old layout is " + shown(backup);
-    if (only_copy) why += "; the new layout is " + shown(from);
+    // Paths as users write them (their long form's \\?\ dropped).
+    if (only_copy && ::GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
+        why += "; the old layout is " + narrow(backup.substr(4));
+    if (only_copy) why += "; the new layout is " + narrow(from.substr(4));
     if (placed || only_copy) {
         temp_registered = false;
         out.temp_name.clear();

@@ -22,20 +22,18 @@ std::string hex(std::uint64_t value, int digits) {
     return text;
 }
 
-// A number for temporary names, different from run to run.
+// A number for temporary names, different from run to run: from the system's
+// random source where the library offers one, the clock, and where the system
+// put this run's stack.
 std::uint64_t random_number() {
     static std::mt19937_64 engine = [] {
-        // The library may have no random source to offer; the clock and where
-        // the system put this run's stack still make the names differ.
-        std::uint64_t device_bits = 0;
+        std::uint64_t bits = 0;
         try {
-            std::random_device device;
-            device_bits = (static_cast<std::uint64_t>(device()) << 32) ^ device();
+            bits = std::random_device()();
         } catch (...) {
         }
-        const int on_the_stack = 0;
-        std::seed_seq seed{device_bits, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&on_the_stack)),
-                           static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())};
+        const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        std::seed_seq seed{bits, now, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&bits))};
         return std::mt19937_64(seed);
     }();
     return engine();
