@@ -304,42 +304,46 @@ void close_input(Input& input) {
 
 Failure find_output(const std::string& path, Safe_output& out) {
     out.path = path;
-    struct stat st {};
-    std::string real;
-    int error = 0;
-    if constexpr (has_linux_calls) error = linux_calls::resolve(path.c_str(), st, real);
-    else error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
-    struct stat link {};
-    if (error != 0 && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-        if (error == EACCES) return {write_kind, path, "a link that the system does not follow for this user"};
-        if (error == ENOENT) return {write_kind, path, "a link to a file that does not exist"};
+    // Another program may replace the file between the two looks: then once more.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        struct stat st {};
+        std::string real;
+        int error = 0;
+        if constexpr (has_linux_calls) error = linux_calls::resolve(path.c_str(), st, real);
+        else error = ::stat(path.c_str(), &st) == 0 ? 0 : errno;
+        struct stat link {};
+        if (error != 0 && ::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+            if (error == EACCES) return {write_kind, path, "a link that the system does not follow for this user"};
+            if (error == ENOENT) return {write_kind, path, "a link to a file that does not exist"};
+        }
+        if (error != 0 && error != ENOENT) return failure(write_kind, path, error);
+        out.found = error == 0 ? state_from(st) : File_state{};
+        if (out.found.folder) return {write_kind, path, "is a folder"};
+        if (out.found.exists && !out.found.regular) return {};  // a device or a pipe: written directly, by its path
+        out.unnamed_files = !real.empty();
+        if (!out.found.exists) real = path;
+        if (real.empty()) {
+            char* resolved = ::realpath(path.c_str(), nullptr);
+            if (resolved == nullptr) return failure(write_kind, path, errno);
+            real = resolved;
+            std::free(resolved);
+        }
+        const std::size_t slash = real.rfind('/');
+        out.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
+        out.name = slash == std::string::npos ? real : real.substr(slash + 1);
+        if (out.name.empty() || out.name == "." || out.name == "..") return failure(write_kind, path, EISDIR);
+        out.folder_handle = File(::open(out.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!out.folder_handle.is_open() && errno == ENOENT) return {write_kind, path, "its folder does not exist"};
+        if (!out.folder_handle.is_open()) return failure(write_kind, path, errno);
+        // Naming a file made without a name takes a path from its descriptor.
+        if constexpr (has_linux_calls) {
+            if (!out.found.exists && linux_calls::resolve(out.folder.c_str(), st, real) == 0)
+                out.unnamed_files = !real.empty();
+        }
+        // The name must still hold the file the links led to (or still nothing).
+        const File_state named = state_of(out);
+        if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     }
-    if (error != 0 && error != ENOENT) return failure(write_kind, path, error);
-    out.found = error == 0 ? state_from(st) : File_state{};
-    if (out.found.folder) return {write_kind, path, "is a folder"};
-    if (out.found.exists && !out.found.regular) return {};  // a device or a pipe: written directly, by its path
-    out.unnamed_files = !real.empty();
-    if (!out.found.exists) real = path;
-    if (real.empty()) {
-        char* resolved = ::realpath(path.c_str(), nullptr);
-        if (resolved == nullptr) return failure(write_kind, path, errno);
-        real = resolved;
-        std::free(resolved);
-    }
-    const std::size_t slash = real.rfind('/');
-    out.folder = slash == std::string::npos ? "." : slash == 0 ? "/" : real.substr(0, slash);
-    out.name = slash == std::string::npos ? real : real.substr(slash + 1);
-    if (out.name.empty() || out.name == "." || out.name == "..") return failure(write_kind, path, EISDIR);
-    out.folder_handle = File(::open(out.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!out.folder_handle.is_open() && errno == ENOENT) return {write_kind, path, "its folder does not exist"};
-    if (!out.folder_handle.is_open()) return failure(write_kind, path, errno);
-    // Naming a file made without a name takes a path from its descriptor.
-    if constexpr (has_linux_calls) {
-        if (!out.found.exists) out.unnamed_files = !linux_calls::resolve(out.folder.c_str(), st, real) && !real.empty();
-    }
-    // The name must still hold the file the links led to (or still nothing).
-    const File_state named = state_of(out);
-    if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     return {write_kind, path, changed_by_other};
 }
 

@@ -244,39 +244,42 @@ Failure find_output(const std::string& path, Safe_output& out) {
     if (full.empty() && !path.empty()) return {write_kind, path, not_unicode};
     if (full.empty()) return failure(write_kind, path, ERROR_PATH_NOT_FOUND);
     const std::size_t slash = full.find_last_of(L"\\/");
-    std::wstring real;
-    const File found = open_shared(full);
-    const DWORD error = found.is_open() ? 0 : ::GetLastError();
-    if (found.is_open()) {
-        out.found = state_from(handle_of(found));
-        if (out.found.folder) return {write_kind, path, "is a folder"};
-        if (!out.found.regular) return {};  // a device or a pipe: written directly, by its path
-        real = final_path(handle_of(found));
-    } else if (error == ERROR_FILE_NOT_FOUND && slash + 1 < full.size()) {
-        const DWORD attributes = ::GetFileAttributesW(full.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return {write_kind, path, "a link to a file that does not exist"};
-        // A new output: its folder as the system names it. The separator
-        // stays: \\?\E:\ is the root folder, \\?\E: the volume.
-        const std::wstring folder = full.substr(0, slash + 1);
-        const File held = open_shared(folder);
-        if (!state_from(handle_of(held)).folder) return {write_kind, path, "its folder does not exist"};
-        real = final_path(handle_of(held));
-        if (!real.empty() && real.back() != L'\\') real += L'\\';
-        real = (real.empty() ? folder : real) + full.substr(slash + 1);
-        out.found = File_state{};
-    } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return {write_kind, path, "its folder does not exist"};
-    } else {
-        return failure(write_kind, path, static_cast<int>(error));
+    // Another program may replace the file between the two looks: then once more.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        std::wstring real;
+        const File found = open_shared(full);
+        const DWORD error = found.is_open() ? 0 : ::GetLastError();
+        if (found.is_open()) {
+            out.found = state_from(handle_of(found));
+            if (out.found.folder) return {write_kind, path, "is a folder"};
+            if (!out.found.regular) return {};  // a device or a pipe: written directly, by its path
+            real = final_path(handle_of(found));
+        } else if (error == ERROR_FILE_NOT_FOUND && slash + 1 < full.size()) {
+            const DWORD attributes = ::GetFileAttributesW(full.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+                return {write_kind, path, "a link to a file that does not exist"};
+            // A new output: its folder as the system names it. The separator
+            // stays: \\?\E:\ is the root folder, \\?\E: the volume.
+            const std::wstring folder = full.substr(0, slash + 1);
+            const File held = open_shared(folder);
+            if (!state_from(handle_of(held)).folder) return {write_kind, path, "its folder does not exist"};
+            real = final_path(handle_of(held));
+            if (!real.empty() && real.back() != L'\\') real += L'\\';
+            real = (real.empty() ? folder : real) + full.substr(slash + 1);
+            out.found = File_state{};
+        } else if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return {write_kind, path, "its folder does not exist"};
+        } else {
+            return failure(write_kind, path, static_cast<int>(error));
+        }
+        if (real.empty()) real = full;  // the system cannot tell: as given
+        const std::size_t last = real.find_last_of(L'\\');
+        out.folder = narrow(real.substr(0, last + 1));
+        out.name = narrow(real.substr(last + 1));
+        // The name must still hold the file the links led to (or still nothing).
+        const File_state named = state_of(out);
+        if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     }
-    if (real.empty()) real = full;  // the system cannot tell: as given
-    const std::size_t last = real.find_last_of(L'\\');
-    out.folder = narrow(real.substr(0, last + 1));
-    out.name = narrow(real.substr(last + 1));
-    // The name must still hold the file the links led to (or still nothing).
-    const File_state named = state_of(out);
-    if (out.found.exists ? same_file(named, out.found) : !named.exists) return {};
     return {write_kind, path, changed_by_other};
 }
 
@@ -287,29 +290,24 @@ File_state state_of(const Safe_output& out) {
 }
 
 Failure try_lock_output(Safe_output& out, bool& taken) {
-    // A named mutex per file, whatever the spelling of its path: it leaves no
-    // file, and a killed run's mutex is abandoned, which the next run simply
-    // takes. The key is the file's identity, or for a new output its folder's
-    // and its name as the file system compares names.
-    const File_state now = state_of(out);
-    const File_state key = now.exists ? now : state_from(handle_of(open_shared(widen(out.folder))));
-    std::wstring name = now.exists ? L"" : widen(out.name);
+    // A named mutex per output, whatever the spelling of its path: its real
+    // folder's identity and its name as the file system compares names (case
+    // aside), which holds also while a replace leaves the name empty for a
+    // moment. It leaves no file, and a killed run's mutex is abandoned, which
+    // the next run simply takes.
+    const File_state folder = state_from(handle_of(open_shared(widen(out.folder))));
+    std::wstring name = widen(out.name);
     const int size = static_cast<int>(name.size());
     ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), size, &name[0], size, nullptr, nullptr, 0);
-    wchar_t key_name[96];
-    std::swprintf(key_name, 96, L"Local\\quarvel-%016llx-%016llx-%016llx", static_cast<unsigned long long>(key.volume),
-                  static_cast<unsigned long long>(key.file), static_cast<unsigned long long>(hash_of(narrow(name))));
-    File mutex = file_from(::CreateMutexW(nullptr, FALSE, key_name));
+    wchar_t key[96];
+    std::swprintf(key, 96, L"Local\\quarvel-%016llx-%016llx-%016llx", static_cast<unsigned long long>(folder.volume),
+                  static_cast<unsigned long long>(folder.file), static_cast<unsigned long long>(hash_of(narrow(name))));
+    File mutex = file_from(::CreateMutexW(nullptr, FALSE, key));
     if (!mutex.is_open()) return failure(write_kind, out.path, static_cast<int>(::GetLastError()));
     const DWORD waited = ::WaitForSingleObject(handle_of(mutex), 0);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return {};
-    // Made, removed or replaced while the lock was being taken: try again.
-    const File_state locked = state_of(out);
-    if (now.exists ? !same_file(locked, now) : locked.exists) {
-        ::ReleaseMutex(handle_of(mutex));
-        return {};
-    }
-    if (locked.exists) {
+    out.locked = state_of(out);
+    if (out.locked.exists) {
         // The replace must not bypass the file's protection: the read-only
         // attribute, or security settings that refuse this user.
         const std::wstring path = path_in(out, out.name);
@@ -320,7 +318,6 @@ Failure try_lock_output(Safe_output& out, bool& taken) {
             return {write_kind, out.path, "read-only"};
     }
     out.lock = std::move(mutex);
-    out.locked = locked;
     taken = true;
     return {};
 }
