@@ -1,7 +1,7 @@
 #include "app/arguments.h"
 
 #include "app/report.h"
-#include "config/numbers.h"
+#include "layout/numbers.h"
 #include "platform/input.h"
 
 namespace quarvel {
@@ -38,22 +38,21 @@ std::nullopt_t refuse(std::ostream& console, const std::string& message) {
 
 }  // namespace
 
-std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args,
-                                            std::ostream& console) {
+std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args, std::ostream& console) {
     if (args.size() < 6) return refuse(console, "Too few arguments");
     Run_settings settings;
 
-    if (!path_exists(args[0])) return refuse(console, "Can't open file: " + args[0]);
+    if (!path_exists(args[0])) return refuse(console, message_of({Failure::Kind::open, args[0], ""}));
     settings.input_path = args[0];
     console << "In: " << args[0] << '\n';
 
     settings.output_path = args[1];
     console << "Out: " << args[1] << '\n';
 
-    settings.meter_name = args[2];
+    settings.copy.meter_name = args[2];
     console << "Meter name: " << args[2] << '\n';
 
-    std::int32_t* const numbers[] = {&settings.copies, &settings.x_shift, &settings.y_shift};
+    std::int32_t* const numbers[] = {&settings.copy.copies, &settings.copy.x_shift, &settings.copy.y_shift};
     for (int i = 0; i < 3; ++i) {
         const std::string& arg = args[3 + i];
         const std::optional<std::int32_t> value = leading_number(arg);
@@ -63,8 +62,8 @@ std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args
     }
 
     for (std::size_t i = 6; i < args.size(); ++i) {
-        console << "params " << settings.parameter_keys.size() << ": " << args[i] << '\n';
-        settings.parameter_keys.push_back(args[i]);
+        console << "params " << settings.copy.parameter_keys.size() << ": " << args[i] << '\n';
+        settings.copy.parameter_keys.push_back(args[i]);
     }
     return settings;
 }

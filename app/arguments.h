@@ -6,17 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "config/run_settings.h"
+#include "generate/copy_settings.h"
 
 namespace quarvel {
 
 extern const char* const usage_text;
 
+// What the command line asked for, filled once and read-only afterwards.
+struct Run_settings {
+    std::string input_path;
+    std::string output_path;
+    Copy_settings copy;  // the meter name and keys as typed
+};
+
 // Checks `args` (the arguments after the program name) left to right, writing
 // each echo line to `console` as it goes. On a bad argument writes the error
 // line and the usage text and returns no value.
-std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args,
-                                            std::ostream& console);
+std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args, std::ostream& console);
 
 // The leading decimal number of a copies or shift argument: it must start with
 // a digit and fit in a signed 32-bit integer; digits end at the first non-digit.

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "config/lines.h"
-#include "config/numbers.h"
-#include "config/scan.h"
+#include "layout/lines.h"
+#include "layout/numbers.h"
+#include "layout/scan.h"
 #include "generate/advance.h"
 #include "generate/copies.h"
 #include "generate/output.h"
@@ -109,7 +109,7 @@ void write_one_copy(benchmark::State& state) {
     const std::string block =
         "[Meter 1]\r\nName=CPU1\r\nLeft=10\r\nRight=40\r\nTop=30\r\nBottom=90\r\nCore=1\r\nType=Bar\r\n"
         "[Source 1]\r\nProcessor=1\r\n";
-    Run_settings settings;
+    Copy_settings settings;
     settings.meter_name = "CPU1";
     settings.parameter_keys = {"Core", "Processor"};
     settings.x_shift = 40;

@@ -19,11 +19,11 @@
 #include <string_view>
 #include <vector>
 
-#include "config/encoding.h"
-#include "config/lines.h"
-#include "config/numbers.h"
-#include "config/run_settings.h"
-#include "config/scan.h"
+#include "layout/encoding.h"
+#include "layout/lines.h"
+#include "layout/numbers.h"
+#include "generate/copy_settings.h"
+#include "layout/scan.h"
 #include "generate/copies.h"
 #include "generate/output.h"
 #include "generate/tidy_writer.h"
@@ -97,8 +97,8 @@ std::int32_t decode_shift(std::uint8_t high, std::uint8_t low) {
     return static_cast<std::int32_t>((high * 256 + low) % 2000);
 }
 
-Run_settings decode_settings(const std::uint8_t* header, std::string_view text) {
-    Run_settings settings;
+Copy_settings decode_settings(const std::uint8_t* header, std::string_view text) {
+    Copy_settings settings;
     settings.copies = header[0] % 21;
     settings.x_shift = decode_shift(header[1], header[2]);
     settings.y_shift = decode_shift(header[3], header[4]);
@@ -174,7 +174,7 @@ std::vector<std::string> as_strings(const std::vector<std::string_view>& lines) 
 bool has_header(std::string_view line) { return line.find("[Meter") != std::string_view::npos; }
 
 void check_output(std::string_view text, std::string_view preamble, const Scan_results& r,
-                  const Run_settings& settings) {
+                  const Copy_settings& settings) {
     const std::string full = generate_output(text, r, settings, preamble);
     check(full.compare(0, preamble.size(), preamble) == 0, "output does not start with the preamble");
     const std::vector<std::string> out = output_lines(std::string_view(full).substr(preamble.size()));
@@ -187,7 +187,7 @@ void check_output(std::string_view text, std::string_view preamble, const Scan_r
         check(!(out[i].empty() && out[i - 1].empty()), "two empty lines in a row");
 
     // Copies 0: the tidied input, with only the head's Width=/Height= lines changed.
-    Run_settings none = settings;
+    Copy_settings none = settings;
     none.copies = 0;
     const std::string plain_full = generate_output(text, r, none, preamble);
     const std::vector<std::string> plain = output_lines(std::string_view(plain_full).substr(preamble.size()));
@@ -262,8 +262,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < header_size; ++i) header[i] = data[i];
     const std::string contents(reinterpret_cast<const char*>(data) + header_size, size - header_size);
 
-    const Decoded_text input = split_byte_order_mark(contents);
-    const Run_settings settings = decode_settings(header, input.text);
+    std::string buffer;  // UTF-16 that does not decode goes through as bytes
+    const Decoded_text input = decode_layout(contents, buffer).value_or(Decoded_text{contents, {}});
+    const Copy_settings settings = decode_settings(header, input.text);
     const Scan_results results = scan_input(input.text, settings.meter_name);
     check_partition(input.text, results);
     check_scan(input.text, results, settings.meter_name);

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cstdint>
 
-#include "config/numbers.h"
+#include "layout/numbers.h"
 
 namespace quarvel {
 

@@ -26,8 +26,8 @@
 #include <charconv>
 #include <cstring>
 
-#include "config/lines.h"
-#include "config/numbers.h"
+#include "layout/lines.h"
+#include "layout/numbers.h"
 #include "generate/advance.h"
 
 namespace quarvel {
@@ -40,7 +40,7 @@ struct Copy_rules {
     std::vector<std::string> parameter_prefixes;  // each key + "="
 };
 
-Copy_rules make_rules(const Run_settings& settings, std::uint32_t target_number) {
+Copy_rules make_rules(const Copy_settings& settings, std::uint32_t target_number) {
     Copy_rules rules;
     const std::string number = std::to_string(target_number);
     rules.target_headers[0] = "[Meter " + number + "]";
@@ -150,7 +150,7 @@ void plan_line(Copy_template& plan, std::string_view line, const Copy_rules& rul
 }  // namespace
 
 Copy_template plan_copy_template(std::string_view text, const Scan_results& results,
-                                 const Run_settings& settings) {
+                                 const Copy_settings& settings) {
     Copy_template plan;
     plan.highest_number = results.highest_number;
     plan.x_shift = settings.x_shift;
@@ -245,25 +245,25 @@ void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k) 
     std::size_t written = 0;
     if (plan.size_limit < tidy_flush_size) {
         // The whole copy fits in the buffer: written in place.
-        char* out = room_for(writer, plan.size_limit);
+        char* out = reserve(writer, plan.size_limit);
         for (const Template_hole& hole : plan.holes) {
             out = put_hole(put(out, literal + written, hole.at - written), hole, numbers);
             written = hole.at;
         }
-        keep_room(writer, put(out, literal + written, plan.literal_size - written));
+        commit(writer, put(out, literal + written, plan.literal_size - written));
         return;
     }
     // A copy with a huge line: its literal bytes go out as they stand.
     for (const Template_hole& hole : plan.holes) {
         write_bytes(writer, std::string_view(literal + written, hole.at - written));
-        keep_room(writer, put_hole(room_for(writer, float_text_limit), hole, numbers));
+        commit(writer, put_hole(reserve(writer, float_text_limit), hole, numbers));
         written = hole.at;
     }
     write_bytes(writer, std::string_view(literal + written, plan.literal_size - written));
 }
 
 void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results& results,
-                  const Run_settings& settings) {
+                  const Copy_settings& settings) {
     if (settings.copies <= 0) return;
     const Copy_template plan = plan_copy_template(text, results, settings);
     for (std::int64_t k = 1; k <= settings.copies && !writer.failed; ++k)

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/run_settings.h"
-#include "config/scan.h"
+#include "generate/copy_settings.h"
+#include "layout/scan.h"
 #include "generate/tidy_writer.h"
 
 namespace quarvel {
@@ -51,13 +51,13 @@ struct Copy_template {
 
 // Plans the target block of `text` by the copy rules.
 Copy_template plan_copy_template(std::string_view text, const Scan_results& results,
-                                 const Run_settings& settings);
+                                 const Copy_settings& settings);
 
 // Writes copy `k` (1 or more) of the template.
 void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k);
 
 // Writes copies 1 ... settings.copies of the target block of `text`.
 void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results& results,
-                  const Run_settings& settings);
+                  const Copy_settings& settings);
 
 }  // namespace quarvel

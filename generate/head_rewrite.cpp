@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "config/lines.h"
-#include "config/numbers.h"
+#include "layout/lines.h"
+#include "layout/numbers.h"
 
 namespace quarvel {
 namespace {
@@ -16,7 +16,7 @@ struct Head_sizes {
     std::int32_t height = 0;
 };
 
-Head_sizes head_sizes(const Scan_results& results, const Run_settings& settings) {
+Head_sizes head_sizes(const Scan_results& results, const Copy_settings& settings) {
     const Layout_box& box = results.box;
     const Target_box& target = results.target_box;
     const std::int32_t grown_width = wrap_add(wrap_mul(settings.copies, settings.x_shift), target.width);
@@ -42,7 +42,7 @@ void rebuild_head_line(Tidy_writer& writer, std::string_view line, const void* c
 }  // namespace
 
 void write_head_block(Tidy_writer& writer, std::string_view text, const Scan_results& results,
-                      const Run_settings& settings) {
+                      const Copy_settings& settings) {
     // The head's own collapse filter keeps nothing the tidy pass would not,
     // so the tidy pass alone gives the same lines.
     const Head_sizes sizes = head_sizes(results, settings);

@@ -4,8 +4,8 @@
 
 #include <string_view>
 
-#include "config/run_settings.h"
-#include "config/scan.h"
+#include "generate/copy_settings.h"
+#include "layout/scan.h"
 #include "generate/tidy_writer.h"
 
 namespace quarvel {
@@ -15,6 +15,6 @@ namespace quarvel {
 // box's extent and copies x shift + target width (height), in wrapping
 // signed 32-bit arithmetic.
 void write_head_block(Tidy_writer& writer, std::string_view text, const Scan_results& results,
-                      const Run_settings& settings);
+                      const Copy_settings& settings);
 
 }  // namespace quarvel

@@ -6,7 +6,7 @@
 namespace quarvel {
 
 bool write_output(const Byte_sink& sink, std::string_view text, const Scan_results& results,
-                  const Run_settings& settings, std::string_view preamble, Text_encoding encoding) {
+                  const Copy_settings& settings, std::string_view preamble, Text_encoding encoding) {
     Tidy_writer writer = start_tidy_writer(sink, preamble, encoding);
     write_head_block(writer, text, results, settings);
     write_block(writer, text, results.target, results.unfinished);
@@ -14,18 +14,6 @@ bool write_output(const Byte_sink& sink, std::string_view text, const Scan_resul
     write_copies(writer, text, results, settings);
     write_block(writer, text, results.plugin, results.unfinished);
     return finish_tidy_writer(writer);
-}
-
-std::string generate_output(std::string_view text, const Scan_results& results,
-                            const Run_settings& settings, std::string_view preamble,
-                            Text_encoding encoding) {
-    std::string out;
-    const Byte_sink into_memory = [&out](std::string_view bytes) {
-        out.append(bytes);
-        return true;
-    };
-    write_output(into_memory, text, results, settings, preamble, encoding);
-    return out;
 }
 
 }  // namespace quarvel

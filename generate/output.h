@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "config/encoding.h"
-#include "config/run_settings.h"
-#include "config/scan.h"
+#include "layout/encoding.h"
+#include "generate/copy_settings.h"
+#include "layout/scan.h"
 #include "generate/tidy_writer.h"
 
 namespace quarvel {
@@ -16,12 +16,16 @@ namespace quarvel {
 // target, trailing meters, copies and plugin blocks of `text`, tidied, in
 // `encoding`. Returns false when the sink refused a write.
 bool write_output(const Byte_sink& sink, std::string_view text, const Scan_results& results,
-                  const Run_settings& settings, std::string_view preamble = {},
+                  const Copy_settings& settings, std::string_view preamble = {},
                   Text_encoding encoding = Text_encoding::bytes);
 
 // The whole output in memory: what write_output hands to its sink.
-std::string generate_output(std::string_view text, const Scan_results& results,
-                            const Run_settings& settings, std::string_view preamble = {},
-                            Text_encoding encoding = Text_encoding::bytes);
+inline std::string generate_output(std::string_view text, const Scan_results& results, const Copy_settings& settings,
+                                   std::string_view preamble = {}, Text_encoding encoding = Text_encoding::bytes) {
+    std::string out;
+    write_output([&out](std::string_view bytes) { return out.append(bytes), true; }, text, results, settings, preamble,
+                 encoding);
+    return out;
+}
 
 }  // namespace quarvel

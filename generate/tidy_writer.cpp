@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "config/lines.h"
+#include "layout/lines.h"
 
 namespace quarvel {
 namespace {
@@ -46,11 +46,13 @@ Tidy_writer start_tidy_writer(const Byte_sink& sink, std::string_view preamble, 
     return writer;
 }
 
-char* room_for(Tidy_writer& writer, std::size_t size) {
+char* reserve(Tidy_writer& writer, std::size_t size) {
     if (writer.used + size > tidy_flush_size) flush_buffer(writer);
     make_room(writer, size);
     return &writer.buffer[writer.used];
 }
+
+void commit(Tidy_writer& writer, const char* end) { writer.used = std::size_t(end - writer.buffer.data()); }
 
 void write_bytes(Tidy_writer& writer, std::string_view bytes) {
     if (bytes.empty()) return;  // its data may be null

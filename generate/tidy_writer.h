@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "config/encoding.h"
-#include "config/scan.h"
+#include "layout/encoding.h"
+#include "layout/scan.h"
 
 namespace quarvel {
 
@@ -62,14 +62,11 @@ void write_line(Tidy_writer& writer, std::string_view line);
 // lines) without consulting the filter; see lines_written.
 void write_bytes(Tidy_writer& writer, std::string_view bytes);
 
-// Room for `size` (below tidy_flush_size) more bytes in the buffer, handing
-// the buffer to the sink first when needed. Fill it, then call keep_room.
-char* room_for(Tidy_writer& writer, std::size_t size);
-
-// Keeps the bytes written to the room up to `end`.
-inline void keep_room(Tidy_writer& writer, const char* end) {
-    writer.used = static_cast<std::size_t>(end - writer.buffer.data());
-}
+// Room for `size` (below tidy_flush_size) more bytes in the writer, which
+// hands what waits to the sink first when needed. Fill it, then commit the
+// bytes up to `end`; they bypass the filter, as with write_bytes.
+char* reserve(Tidy_writer& writer, std::size_t size);
+void commit(Tidy_writer& writer, const char* end);
 
 // Tells the filter that whole lines, which pass it as they stand, went out
 // through write_bytes, the last of them empty or not.

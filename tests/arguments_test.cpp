@@ -69,11 +69,11 @@ TEST(Arguments, ValuesAndParameterKeys) {
     const auto settings = parse_arguments(args, console);
     ASSERT_TRUE(settings.has_value());
     EXPECT_EQ(console.str(), expected);
-    EXPECT_EQ(settings->copies, 2);
-    EXPECT_EQ(settings->x_shift, 0);
-    EXPECT_EQ(settings->y_shift, 2147483647);
-    ASSERT_EQ(settings->parameter_keys.size(), 11u);
-    EXPECT_EQ(settings->parameter_keys[10], long_key);
+    EXPECT_EQ(settings->copy.copies, 2);
+    EXPECT_EQ(settings->copy.x_shift, 0);
+    EXPECT_EQ(settings->copy.y_shift, 2147483647);
+    ASSERT_EQ(settings->copy.parameter_keys.size(), 11u);
+    EXPECT_EQ(settings->copy.parameter_keys[10], long_key);
 }
 
 TEST(Arguments, LeadingNumbers) {

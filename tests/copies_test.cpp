@@ -8,15 +8,15 @@
 #include <sstream>
 #include <string>
 
-#include "config/lines.h"
+#include "layout/lines.h"
 #include "test_support.h"
 
 namespace quarvel {
 namespace {
 
-Run_settings settings_for(const std::string& name, std::vector<std::string> keys = {}, std::int32_t x_shift = 0,
+Copy_settings settings_for(const std::string& name, std::vector<std::string> keys = {}, std::int32_t x_shift = 0,
                           std::int32_t y_shift = 0) {
-    Run_settings s;
+    Copy_settings s;
     s.meter_name = name;
     s.parameter_keys = std::move(keys);
     s.x_shift = x_shift;
@@ -25,7 +25,7 @@ Run_settings settings_for(const std::string& name, std::vector<std::string> keys
 }
 
 // What copy `k` writes for `line`, the only line of a target block.
-std::string copy_of(const std::string& line, const Run_settings& s, std::int32_t k, std::uint32_t target_number = 0,
+std::string copy_of(const std::string& line, const Copy_settings& s, std::int32_t k, std::uint32_t target_number = 0,
                     std::uint32_t highest_number = 0) {
     Scan_results r;
     r.target = {0, end_of_lines(line)};
@@ -40,7 +40,7 @@ std::string copy_of(const std::string& line, const Run_settings& s, std::int32_t
 
 TEST(CopyRules, RewriteEachKindOfLine) {
     // Copy 2 of target meter 3, highest meter 10: new number 12, x + 100, y - 20.
-    const Run_settings s = settings_for("CPU1", {"Core", "Left", "Name"}, 50, -10);
+    const Copy_settings s = settings_for("CPU1", {"Core", "Left", "Name"}, 50, -10);
     const struct {
         const char* line;
         const char* written;
@@ -134,7 +134,7 @@ TEST(CopyRules, ParameterValuesWorkedExamples) {
     };
     for (const auto& c : cases) {
         const std::string line = c.line;
-        const Run_settings s = settings_for("A", {line.substr(0, line.find('='))});
+        const Copy_settings s = settings_for("A", {line.substr(0, line.find('='))});
         EXPECT_EQ(copy_of(line, s, c.k), std::string(c.written) + "\r\n") << c.line << " k=" << c.k;
     }
     EXPECT_EQ(copy_of(std::string("K=1\0" "2", 6), settings_for("A", {"K"}), 1), std::string("K=2\0" "3\0\r\n", 8));
@@ -166,7 +166,7 @@ TEST(CopyRules, ParameterLinesAgreeWithThePlainRule) {
     std::uniform_int_distribution<int> length(0, 14);
     std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
     const std::int32_t ks[] = {1, 2, 9, 10, 99999, 999991, 16777215, 16777217, INT_MAX};
-    const Run_settings s = settings_for("A", {"K"});
+    const Copy_settings s = settings_for("A", {"K"});
     for (int i = 0; i < 3000; ++i) {
         std::string line = "K=";
         for (int n = length(rng); n > 0; --n) line += alphabet[pick(rng)];
@@ -182,7 +182,7 @@ TEST(CopyRules, EveryCopyFormatsItsOwnNumbers) {
         "[Meter 4]\n\n"
         "Name=Disk 1 free\nLeft=10 px\nTop=5\n\n\n"
         "A=1 and 2\nB=2.5/9\n[Output 4.1]\nA=\n";
-    Run_settings s = settings_for("Disk 1 free", {"A", "B", "A"}, 40, -5);
+    Copy_settings s = settings_for("Disk 1 free", {"A", "B", "A"}, 40, -5);
     s.copies = 3;
     Scan_results r;
     r.target = {0, end_of_lines(text)};

@@ -1,11 +1,11 @@
-#include "config/encoding.h"
+#include "layout/encoding.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
 #include <string>
 
-#include "config/scan.h"
+#include "layout/scan.h"
 #include "generate/output.h"
 
 namespace quarvel {
@@ -37,11 +37,11 @@ TEST(DecodeLayout, Utf16FilesBecomeUtf8AndOthersStayAsTheyAre) {
         {std::string("\xFF\xFE\xFF\xFE", 4), E::utf16_le, mark + mark},
     };
     for (const auto& c : cases) {
-        std::string contents = c.file;
-        Text_encoding encoding = Text_encoding::utf16_be;
-        ASSERT_TRUE(decode_layout(contents, encoding)) << testing::PrintToString(c.file);
-        EXPECT_EQ(encoding, c.encoding) << testing::PrintToString(c.file);
-        EXPECT_EQ(contents, c.text) << testing::PrintToString(c.file);
+        std::string buffer;
+        const std::optional<Decoded_text> decoded = decode_layout(c.file, buffer);
+        ASSERT_TRUE(decoded) << testing::PrintToString(c.file);
+        EXPECT_EQ(decoded->encoding, c.encoding) << testing::PrintToString(c.file);
+        EXPECT_EQ(std::string(decoded->preamble) + std::string(decoded->text), c.text) << testing::PrintToString(c.file);
     }
 }
 
@@ -56,9 +56,8 @@ TEST(DecodeLayout, BrokenUtf16IsRefused) {
         std::string("\xFE\xFF\xDC\x00", 4),              // low surrogate alone, big endian
     };
     for (const std::string& file : broken) {
-        std::string contents = file;
-        Text_encoding encoding = Text_encoding::bytes;
-        EXPECT_FALSE(decode_layout(contents, encoding)) << testing::PrintToString(file);
+        std::string buffer;
+        EXPECT_FALSE(decode_layout(file, buffer)) << testing::PrintToString(file);
     }
 }
 
@@ -93,15 +92,13 @@ TEST(EncodeText, BoundaryCodePointsComeBackInTargetAndCopies) {
     };
     for (const bool big_endian : {false, true}) {
         for (const int copies : {0, 1}) {
-            std::string contents = utf16_of(meter(U"1"), big_endian);
-            Text_encoding encoding = Text_encoding::bytes;
-            ASSERT_TRUE(decode_layout(contents, encoding));
-            const Decoded_text input = split_byte_order_mark(contents);
-            Run_settings settings;
+            std::string buffer;  // UTF-16: the text lies here
+            const Decoded_text input = decode_layout(utf16_of(meter(U"1"), big_endian), buffer).value();
+            Copy_settings settings;
             settings.meter_name = "A1";
             settings.copies = copies;
             const std::string written = generate_output(input.text, scan_input(input.text, "A1"), settings,
-                                                        input.preamble, encoding);
+                                                        input.preamble, input.encoding);
             const std::u32string expected = meter(U"1") + (copies == 1 ? U"\r\n" + meter(U"2") : U"") + U"\r\n";
             EXPECT_EQ(written, utf16_of(expected, big_endian)) << "big endian " << big_endian << ", copies " << copies;
         }
@@ -178,10 +175,11 @@ TEST(EncodeText, PiecesCutAnywhereGiveTheSameBytesAndDecodeBack) {
             }
             encode_text(encoding, {}, carry, true, out);
             ASSERT_EQ(out, encode_whole(encoding, utf8));
-            Text_encoding found = Text_encoding::bytes;
-            ASSERT_TRUE(decode_layout(out, found));
-            ASSERT_EQ(found, encoding);
-            ASSERT_EQ(out, utf8);
+            std::string buffer;
+            const std::optional<Decoded_text> decoded = decode_layout(out, buffer);
+            ASSERT_TRUE(decoded);
+            ASSERT_EQ(decoded->encoding, encoding);
+            ASSERT_EQ(std::string(decoded->preamble) + std::string(decoded->text), utf8);
         }
     }
 }

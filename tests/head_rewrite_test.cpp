@@ -11,7 +11,7 @@ namespace quarvel {
 namespace {
 
 // The head block of `text` as written for `r` and `s`, with the tidy pass's closing blank line.
-std::string written_head(const std::string& text, const Scan_results& r, const Run_settings& s) {
+std::string written_head(const std::string& text, const Scan_results& r, const Copy_settings& s) {
     test::Memory_sink out;
     Tidy_writer writer = start_tidy_writer(out.sink);
     write_head_block(writer, text, r, s);
@@ -39,7 +39,7 @@ TEST(HeadSizes, LargerOfLayoutAndRowOfCopies) {
         r.box.min_left = c.min_left;
         r.box.max_right = c.max_right;
         r.target_box.width = c.target_width;
-        Run_settings s;
+        Copy_settings s;
         s.copies = c.copies;
         s.x_shift = c.x_shift;
         EXPECT_EQ(written_head(text, r, s), "Width=" + std::to_string(c.expected_width) + "\r\n\r\n")
@@ -55,7 +55,7 @@ TEST(HeadRewrite, RewritesEveryWidthAndHeightLineThroughTheTidyPass) {
     r.box = {0, 180, 5, 25};
     r.target_box.width = 40;
     r.target_box.height = 3;
-    Run_settings s;
+    Copy_settings s;
     s.copies = 3;
     s.x_shift = 50;
     s.y_shift = 1;

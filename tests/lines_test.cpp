@@ -1,4 +1,4 @@
-#include "config/lines.h"
+#include "layout/lines.h"
 
 #include <gtest/gtest.h>
 

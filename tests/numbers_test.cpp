@@ -1,4 +1,4 @@
-#include "config/numbers.h"
+#include "layout/numbers.h"
 
 #include <gtest/gtest.h>
 

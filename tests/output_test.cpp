@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "config/lines.h"
+#include "layout/lines.h"
 #include "test_support.h"
 
 namespace quarvel {
@@ -15,7 +15,7 @@ TEST(GenerateOutput, CopiesStandBeforeThePluginPart) {
     const std::string text =
         "[Settings]\nWidth=1\nHeight=1\n\n\n[Meter 0]\nName=T\nLeft=0\nRight=10\n\n[Meter 1]\nName=CPU1\n"
         "Left=10\nRight=40\nTop=0\nBottom=20\nCore=1\n\n\n[Meter 2]\nName=U\n[PluginInfo]\nA=1\n";
-    Run_settings s;
+    Copy_settings s;
     s.meter_name = "CPU1";
     s.copies = 2;
     s.x_shift = 40;
@@ -41,7 +41,7 @@ TEST(GenerateOutput, LinesInTheirWrittenFormGoOutAsTheyStand) {
                                   "[Meter 2]", "Name=A", "[PluginInfo]", "\r\r\n", "\xC3\xA4"};
     std::uniform_int_distribution<int> count(0, 40);
     std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
-    Run_settings s;
+    Copy_settings s;
     s.meter_name = "A";
     int found = 0;
     for (int i = 0; i < 20000; ++i) {

@@ -1,10 +1,10 @@
-#include "config/scan.h"
+#include "layout/scan.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "config/lines.h"
+#include "layout/lines.h"
 #include "test_support.h"
 
 namespace quarvel {

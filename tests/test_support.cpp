@@ -8,7 +8,7 @@
 #include <random>
 #include <stdexcept>
 
-#include "config/lines.h"
+#include "layout/lines.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

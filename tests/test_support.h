@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "config/run_settings.h"
-#include "config/scan.h"
+#include "generate/copy_settings.h"
+#include "layout/scan.h"
 #include "generate/tidy_writer.h"
 
 // The build's paths as the test program sees them (a cross-built test running

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "config/lines.h"
+#include "layout/lines.h"
 #include "test_support.h"
 
 namespace quarvel {

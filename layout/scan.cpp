@@ -1,0 +1,147 @@
+#include "layout/scan.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "layout/lines.h"
+#include "layout/numbers.h"
+
+namespace quarvel {
+namespace {
+
+// The format's quirks, as the meter application has them.
+
+// A meter header is any line that holds "[Meter" anywhere: "[MeterStyle]" and
+// a value such as "Text=[Meter" count too.
+bool is_meter_header(std::string_view line) { return contains(line, "[Meter"); }
+
+// The plugin part begins at the line that is exactly "[PluginInfo]".
+bool is_plugin_header(std::string_view line) { return equals(line, "[PluginInfo]"); }
+
+// A meter's name is looked for only on the line right after its header.
+bool is_name_line(std::string_view line, std::string_view meter_name) {
+    return line.size() == 5 + meter_name.size() && begins_with(line, "Name=") && line.substr(5) == meter_name;
+}
+
+// A header right after a header whose name was not yet tested takes its place
+// when it carries a number: the name line that follows is then its own.
+bool takes_over_pending(const std::optional<std::int32_t>& number) { return number.has_value(); }
+
+// The general settings' size keys, rewritten in the head.
+bool is_size_line(std::string_view line) {
+    return !line.empty() && (line[0] == 'W' || line[0] == 'H') &&
+           (begins_with(line, "Width=") || begins_with(line, "Height="));
+}
+
+enum class Scan_state { before_target, pending, in_target, after_target, plugin };
+
+// What the scan keeps from line to line.
+struct Scan {
+    Scan_results r;
+    std::string_view meter_name;
+    Scan_state state = Scan_state::before_target;
+    std::uint32_t current_number = 0;  // a header without a number keeps the one before
+    // Blocks are contiguous runs of lines, each known by where it starts.
+    std::size_t pending_start = 0;
+    std::size_t trailing_start = 0;
+    std::size_t plugin_start = 0;
+    bool have_trailing = false;
+    bool previous_empty = true;  // at the top an empty line is as unfinished as after another
+};
+
+// Job 1: the lines the writer must rebuild rather than copy as they stand: a
+// line end other than CR LF, an empty line after an empty line (or at the
+// top), a "Width=" or "Height=" line before the target. Touching runs join.
+void note_unfinished(Scan& s, std::string_view line, std::size_t start, std::size_t end) {
+    const bool ends_crlf = end - start == line.size() + 2;
+    if (!ends_crlf || (line.empty() && s.previous_empty) || (!s.r.found && is_size_line(line))) {
+        std::vector<Text_block>& runs = s.r.unfinished;
+        if (!runs.empty() && runs.back().end == start) runs.back().end = end;
+        else runs.push_back({start, end});
+    }
+    s.previous_empty = line.empty();
+}
+
+// Job 2: which block the line goes to.
+void track_section(Scan& s, std::string_view line, std::size_t start) {
+    if (s.state != Scan_state::plugin && is_plugin_header(line)) {
+        // A pending header whose name was never tested stays with the head.
+        s.state = Scan_state::plugin;
+        s.plugin_start = start;
+        return;
+    }
+    if (is_meter_header(line)) {
+        const std::optional<std::int32_t> number = scan_meter_number(line);
+        if (s.state == Scan_state::before_target || (s.state == Scan_state::pending && takes_over_pending(number))) {
+            s.state = Scan_state::pending;
+            s.pending_start = start;
+        } else if (s.state == Scan_state::in_target) {
+            s.state = Scan_state::after_target;
+            s.trailing_start = start;
+            s.have_trailing = true;
+        }
+        if (number) s.current_number = static_cast<std::uint32_t>(*number);
+        s.r.highest_number = std::max(s.r.highest_number, s.current_number);
+        return;
+    }
+    if (s.state == Scan_state::pending) {
+        s.r.found = is_name_line(line, s.meter_name);
+        if (s.r.found) s.r.target_number = s.current_number;
+        s.state = s.r.found ? Scan_state::in_target : Scan_state::before_target;
+    }
+}
+
+// Job 3: the layout box from every line's position key, and the target's own
+// box from those of its section (no header ever leaves the scan inside it). A
+// target without Left (Top) is measured from 0; Right before Left is measured
+// from the Left seen so far.
+void measure(Scan& s, std::string_view line) {
+    const Position_key* key = position_key_of(line);
+    const std::optional<std::int32_t> value = key ? scan_int(line.substr(key->text.size())) : std::nullopt;
+    if (!value) return;
+    Layout_box& box = s.r.box;
+    switch (key->edge) {
+    case Edge::left: box.min_left = std::min(box.min_left, *value); break;
+    case Edge::right: box.max_right = std::max(box.max_right, *value); break;
+    case Edge::top: box.min_top = std::min(box.min_top, *value); break;
+    case Edge::bottom: box.max_bottom = std::max(box.max_bottom, *value); break;
+    }
+    if (s.state != Scan_state::in_target) return;
+    Target_box& target = s.r.target_box;
+    switch (key->edge) {
+    case Edge::left: target.left = *value; break;
+    case Edge::right: target.width = wrap_sub(*value, target.left); break;
+    case Edge::top: target.top = *value; break;
+    case Edge::bottom: target.height = wrap_sub(*value, target.top); break;
+    }
+}
+
+// The blocks, from where each begins.
+void cut_blocks(Scan& s, std::size_t end) {
+    Scan_results& r = s.r;
+    const std::size_t plugin_begin = s.state == Scan_state::plugin ? s.plugin_start : end;
+    const std::size_t target_end = s.have_trailing ? s.trailing_start : plugin_begin;
+    r.head = {0, r.found ? s.pending_start : plugin_begin};
+    r.target = r.found ? Text_block{s.pending_start, target_end} : Text_block{plugin_begin, plugin_begin};
+    r.trailing = r.found ? Text_block{target_end, plugin_begin} : Text_block{plugin_begin, plugin_begin};
+    r.plugin = {plugin_begin, end};
+}
+
+}  // namespace
+
+Scan_results scan_input(std::string_view text, std::string_view meter_name) {
+    Scan s;
+    s.meter_name = meter_name;
+    const std::size_t end = end_of_lines(text);
+    for (std::size_t pos = 0; pos < end;) {
+        const std::size_t start = pos;
+        const std::string_view line = next_line(text, pos);
+        note_unfinished(s, line, start, pos);
+        track_section(s, line, start);
+        measure(s, line);
+    }
+    cut_blocks(s, end);
+    return s.r;
+}
+
+}  // namespace quarvel
