@@ -1,9 +1,9 @@
 // POSIX side of the process and its console: arguments are bytes, and a
 // terminal outlives the programs run in it.
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 #include <iostream>
 
@@ -12,9 +12,12 @@
 namespace quarvel {
 
 void prepare_process() {
-    // The lowest free number is taken first, so each closed one is filled in turn.
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDWR);
+    // One look at all three; the lowest free number is taken first, so each
+    // closed one is filled in turn.
+    pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
+    ::poll(standard, 3, 0);
+    for (const pollfd& fd : standard) {
+        if (fd.revents & POLLNVAL) ::open("/dev/null", O_RDWR);
     }
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);

@@ -48,10 +48,7 @@ struct Console_buffer : std::streambuf {
         if (c == '\n') show_complete();
         return c;
     }
-    int sync() override {
-        show_complete();
-        return 0;
-    }
+    int sync() override { return show_complete(), 0; }
     // Shows all but an incomplete UTF-8 sequence at the end; "\n" becomes
     // CR LF as the C runtime's text mode writes it.
     void show_complete() {

@@ -21,9 +21,7 @@ struct Failure {
 // The system's words for an error code (errno, or a Windows error), lower case.
 std::string error_text(int code);
 
-inline Failure failure(Failure::Kind kind, const std::string& path, int code) {
-    return {kind, path, error_text(code)};
-}
+inline Failure failure(Failure::Kind kind, const std::string& path, int code) { return {kind, path, error_text(code)}; }
 
 struct File;
 int close_file(File& file);  // closes `file` if it is open; 0, or the system's error code

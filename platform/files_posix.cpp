@@ -19,8 +19,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "platform/files_linux.h"
 #include "platform/output.h"
@@ -35,17 +35,15 @@ int fd_of(const File& file) { return static_cast<int>(file.value); }
 
 std::int64_t nanoseconds(const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; }
 
-File_state state_from(const struct stat& st) {
-    File_state state{true, S_ISREG(st.st_mode), S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_dev),
-                     static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size)};
 #ifdef __APPLE__  // the same times under other names
-    state.modified = nanoseconds(st.st_mtimespec);
-    state.changed = nanoseconds(st.st_ctimespec);
-#else
-    state.modified = nanoseconds(st.st_mtim);
-    state.changed = nanoseconds(st.st_ctim);
+#define st_mtim st_mtimespec
+#define st_ctim st_ctimespec
 #endif
-    return state;
+
+File_state state_from(const struct stat& st) {
+    return {true, S_ISREG(st.st_mode), S_ISDIR(st.st_mode), static_cast<std::uint64_t>(st.st_dev),
+            static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size),
+            nanoseconds(st.st_mtim), nanoseconds(st.st_ctim)};
 }
 
 File_state state_at(int folder, const char* name) {
@@ -65,6 +63,9 @@ bool same_content(const File_state& a, const File_state& b) {
 }
 
 bool unsupported(int error) { return error == EINVAL || error == ENOSYS || error == ENOTSUP; }
+
+// The one temporary name a file made without a name gets for the moment before it is swapped in.
+std::string moment_name(const std::string& name) { return temp_prefix(name) + std::string(16, '0'); }
 
 // ---- The named temporary file, which every signal that would end the run
 // removes: plain values, changed with the signals held.
@@ -379,8 +380,6 @@ Failure try_lock_output(Safe_output& out, bool& taken) {
 Failure create_new_file(Safe_output& out) {
     const int folder = fd_of(out.folder_handle);
     const bool replacing = out.locked.exists;
-    // Under the lock no live run uses a temporary name of this output.
-    if (replacing) remove_leftovers(folder, out.name);
     // A new output gets what any new file gets: 0666, less the umask or as
     // the folder's default access list says.
     const mode_t mode = replacing ? 0600 : 0666;
@@ -389,6 +388,12 @@ Failure create_new_file(Safe_output& out) {
         if (out.unnamed_files && !out.file.is_open() && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
             return cannot_create(out, errno);
     }
+    // Under the lock no live run uses a temporary name of this output; a file
+    // made without a name has one only for a moment at the end, always the same.
+    const std::string moment = moment_name(out.name);
+    if (replacing && out.file.is_open() && state_at(folder, moment.c_str()).regular)
+        ::unlinkat(folder, moment.c_str(), 0);
+    if (replacing && !out.file.is_open()) remove_leftovers(folder, out.name);
     for (int attempt = 0; !out.file.is_open() && attempt < 100; ++attempt) {
         const std::string name = new_temp_name(out.name);
         const Signals_held held;
@@ -436,13 +441,10 @@ Failure replace_output(Safe_output& out) {
     if constexpr (has_linux_calls) {
         // Without a name: linked straight into place (refused if another
         // program made the name meanwhile), else given a temporary one.
-        for (int attempt = 0; out.temp_name.empty() && attempt < 100; ++attempt) {
-            const std::string name = expected.exists ? new_temp_name(out.name) : out.name;
-            error = linux_calls::give_name(fd_of(out.file), folder, name.c_str());
-            if (error == 0) out.temp_name = name;
-            if (error != EEXIST || !expected.exists) break;
-        }
-        other = error == EEXIST;
+        const std::string name = expected.exists ? moment_name(out.name) : out.name;
+        if (out.temp_name.empty()) error = linux_calls::give_name(fd_of(out.file), folder, name.c_str());
+        if (out.temp_name.empty() && error == 0) out.temp_name = name;
+        other = error == EEXIST && !expected.exists;
     }
     if (error == 0 && expected.exists) {
         error = swap_into_place(folder, out.temp_name.c_str(), out.name.c_str(), expected, other);
@@ -450,8 +452,10 @@ Failure replace_output(Safe_output& out) {
         error = link_into_place(folder, out.temp_name.c_str(), out.name.c_str());
         other = error == EEXIST;
     }
-    const bool in_place = same_file(state_of(out), mine);
-    const std::string temp = out.temp_name == out.name ? "" : out.temp_name;
+    // Placed and the old file gone, nothing is left to look at.
+    const bool done = error == 0 && !other;
+    const bool in_place = done || same_file(state_of(out), mine);
+    const std::string temp = out.temp_name == out.name || done ? "" : out.temp_name;
     const File_state at_temp = temp.empty() ? File_state{} : state_at(folder, temp.c_str());
     // Not placed, it goes while the signals are held; a swap leaves the old
     // file under the temporary name; after a swap back that failed another
@@ -473,10 +477,12 @@ Failure replace_output(Safe_output& out) {
 }
 
 void drop_new_file(Safe_output& out) {
-    const Signals_held held;
-    if (!out.temp_name.empty()) ::unlinkat(fd_of(out.folder_handle), out.temp_name.c_str(), 0);
-    out.temp_name.clear();
-    temp_registered = 0;
+    if (!out.temp_name.empty()) {
+        const Signals_held held;
+        ::unlinkat(fd_of(out.folder_handle), out.temp_name.c_str(), 0);
+        out.temp_name.clear();
+        temp_registered = 0;
+    }
     close_file(out.file);
 }
 

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 
 #include "platform/console.h"
 #include "platform/output.h"

@@ -243,6 +243,7 @@ struct Save_case {
     void (*save)(const std::string& path);
     const std::string* saved;
     const char* message;
+    const char* pause = "fsync.file@1";  // the moment of the save
 };
 
 void PrintTo(const Save_case& c, std::ostream* os) { *os << c.name; }
@@ -253,7 +254,7 @@ TEST_P(SaveDuringTheRun, KeepsTheOtherProgramsVersion) {
     const Save_case& c = GetParam();
     test::write_bytes(dir.file("in.ini"), layout);
     if (c.save == in_place_save) test::write_bytes(dir.file(c.out), layout);
-    const test::Tool_child child = start_paused(copy_a1("in.ini", c.out), "fsync.file@1", "tool");
+    const test::Tool_child child = start_paused(copy_a1("in.ini", c.out), c.pause, "tool");
     ASSERT_TRUE(paused);
     ::usleep(20 * 1000);  // past the file system's clock tick, so the times differ
     c.save(dir.file(c.saves));
@@ -273,6 +274,8 @@ INSTANTIATE_TEST_SUITE_P(Saves, SaveDuringTheRun,
                                                      &editors_text, "Can't read file: in.ini"},
                                            Save_case{"in_place_save_same_size", "out.ini", "out.ini", in_place_save,
                                                      &same_size_text, "Can't write file: out.ini"},
+                                           Save_case{"in_place_save_at_the_swap", "out.ini", "out.ini", in_place_save,
+                                                     &same_size_text, "Can't write file: out.ini", "rename@1"},
                                            Save_case{"new_output_created", "out.ini", "out.ini", create_file,
                                                      &editors_text, "Can't write file: out.ini"}),
                          case_name<Save_case>);
