@@ -10,16 +10,7 @@ bool is_scan_space(char c) {
 
 }  // namespace
 
-std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used) {
-    // Most fields are a few plain digits, and up to nine always fit.
-    std::size_t digits = 0;
-    std::int32_t plain = 0;
-    while (digits < 9 && digits < text.size() && is_digit(text[digits])) plain = plain * 10 + (text[digits++] - '0');
-    if (digits > 0 && (digits == text.size() || !is_digit(text[digits]))) {
-        if (used != nullptr) *used = digits;
-        return plain;
-    }
-
+std::optional<std::int32_t> scan_int_in_full(std::string_view text, std::size_t* used) {
     std::size_t i = 0;
     while (i < text.size() && is_scan_space(text[i])) ++i;
     bool negative = false;
@@ -43,13 +34,6 @@ std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used) {
     if (negative) return static_cast<std::int32_t>(-magnitude);
     if (magnitude > std::int64_t{2147483647}) return std::nullopt;
     return static_cast<std::int32_t>(magnitude);
-}
-
-std::optional<std::int32_t> scan_meter_number(std::string_view line) {
-    std::size_t start = line.find(' ');
-    if (start == 0 || start == std::string_view::npos) return std::nullopt;
-    while (start < line.size() && line[start] == ' ') ++start;  // what scan_int would skip, the quick way
-    return scan_int(line.substr(start));
 }
 
 Prefixed_number scan_prefixed_number(std::string_view value) {

@@ -62,15 +62,16 @@ void note_unfinished(Scan& s, std::string_view line, std::size_t start, std::siz
     s.previous_empty = line.empty();
 }
 
-// Job 2: which block the line goes to.
-void track_section(Scan& s, std::string_view line, std::size_t start) {
-    if (s.state != Scan_state::plugin && is_plugin_header(line)) {
+// Job 2: which block the line goes to. Both headers hold a '['; a line
+// without one can only be the name line of a pending header.
+void track_section(Scan& s, std::string_view line, std::size_t start, bool has_bracket) {
+    if (has_bracket && s.state != Scan_state::plugin && is_plugin_header(line)) {
         // A pending header whose name was never tested stays with the head.
         s.state = Scan_state::plugin;
         s.plugin_start = start;
         return;
     }
-    if (is_meter_header(line)) {
+    if (has_bracket && is_meter_header(line)) {
         const std::optional<std::int32_t> number = scan_meter_number(line);
         if (s.state == Scan_state::before_target || (s.state == Scan_state::pending && takes_over_pending(number))) {
             s.state = Scan_state::pending;
@@ -116,6 +117,12 @@ void measure(Scan& s, std::string_view line) {
     }
 }
 
+// Where the next '[' at or after `from` is, or the end of the text.
+std::size_t next_bracket(std::string_view text, std::size_t from) {
+    const std::size_t at = text.find('[', std::min(from, text.size()));
+    return at == std::string_view::npos ? text.size() : at;
+}
+
 // The blocks, from where each begins.
 void cut_blocks(Scan& s, std::size_t end) {
     Scan_results& r = s.r;
@@ -133,11 +140,16 @@ Scan_results scan_input(std::string_view text, std::string_view meter_name) {
     Scan s;
     s.meter_name = meter_name;
     const std::size_t end = end_of_lines(text);
+    // Most lines hold no '[': one search through the text finds the next one,
+    // instead of a search of every line. Plainly: contains(line, "[").
+    std::size_t bracket = next_bracket(text, 0);
     for (std::size_t pos = 0; pos < end;) {
         const std::size_t start = pos;
         const std::string_view line = next_line(text, pos);
+        const bool has_bracket = bracket < start + line.size();
+        if (has_bracket) bracket = next_bracket(text, pos);
         note_unfinished(s, line, start, pos);
-        track_section(s, line, start);
+        track_section(s, line, start, has_bracket);
         measure(s, line);
     }
     cut_blocks(s, end);
