@@ -52,9 +52,32 @@ Copy_rules make_rules(const Copy_settings& settings, std::uint32_t target_number
     return rules;
 }
 
+// Adds literal bytes, referred to where they lie. Bytes that go on where the
+// last piece ends in the text (a line's own CR LF among them) extend it, unless
+// a hole is in between.
+void add_literal(Copy_template& plan, std::string_view bytes) {
+    if (bytes.empty()) return;
+    const bool hole_at_end = !plan.holes.empty() && plan.holes.back().at == plan.literal_size;
+    plan.literal_size += bytes.size();
+    if (!plan.pieces.empty() && !hole_at_end) {
+        Literal_piece& last = plan.pieces.back();
+        // Compared as numbers: the piece may lie in a constant, not in the text.
+        const std::size_t next = reinterpret_cast<std::uintptr_t>(last.data) + last.size -
+                                 reinterpret_cast<std::uintptr_t>(plan.source.data());
+        const bool in_source = next >= last.size && next <= plan.source.size();
+        if (last.data + last.size == bytes.data() || (in_source && plan.source.substr(next, bytes.size()) == bytes)) {
+            last.size += bytes.size();
+            return;
+        }
+    }
+    plan.pieces.push_back({bytes.data(), bytes.size()});
+}
+
+void add_line_end(Copy_template& plan) { add_literal(plan, "\r\n"); }
+
 void add_hole(Copy_template& plan, Hole_kind kind, std::int32_t number = 0, float value = 0) {
     Template_hole hole;
-    hole.at = plan.literal.size();
+    hole.at = plan.literal_size;
     hole.kind = kind;
     hole.number = number;
     hole.value = value;
@@ -64,15 +87,15 @@ void add_hole(Copy_template& plan, Hole_kind kind, std::int32_t number = 0, floa
 // `line` with [begin, end) replaced by a hole, then the line end.
 void plan_replaced(Copy_template& plan, std::string_view line, std::size_t begin, std::size_t end,
                    Hole_kind kind, std::int32_t number = 0) {
-    plan.literal.append(line.substr(0, begin));
+    add_literal(plan, line.substr(0, begin));
     add_hole(plan, kind, number);
-    plan.literal.append(line.substr(end));
-    plan.literal.append("\r\n");
+    add_literal(plan, line.substr(end));
+    add_line_end(plan);
 }
 
 void plan_unchanged(Copy_template& plan, std::string_view line) {
-    plan.literal.append(line);
-    plan.literal.append("\r\n");
+    add_literal(plan, line);
+    add_line_end(plan);
 }
 
 // Rule 2: the first run of digits.
@@ -99,12 +122,12 @@ void plan_name(Copy_template& plan, std::string_view line) {
 void plan_parameter(Copy_template& plan, std::string_view line, std::size_t times) {
     const std::size_t value_start = line.find('=') + 1;
     for (std::size_t i = 0; i < times; ++i) {
-        plan.literal.append(line.substr(0, value_start));
+        add_literal(plan, line.substr(0, value_start));
         std::string_view rest = line.substr(value_start);
         std::size_t begin = 0;
         std::size_t end = 0;
         while (find_value_number(rest, begin, end)) {
-            plan.literal.append(rest.substr(0, begin));
+            add_literal(plan, rest.substr(0, begin));
             if (end - begin == 1) {
                 const int digit = rest[begin] - '0';
                 plan.lone_digits[digit] = true;
@@ -117,8 +140,8 @@ void plan_parameter(Copy_template& plan, std::string_view line, std::size_t time
             }
             rest.remove_prefix(end);
         }
-        plan.literal.append(rest);
-        plan.literal.append("\r\n");
+        add_literal(plan, rest);
+        add_line_end(plan);
     }
 }
 
@@ -152,6 +175,7 @@ void plan_line(Copy_template& plan, std::string_view line, const Copy_rules& rul
 Copy_template plan_copy_template(std::string_view text, const Scan_results& results,
                                  const Copy_settings& settings) {
     Copy_template plan;
+    plan.source = text;
     plan.highest_number = results.highest_number;
     plan.x_shift = settings.x_shift;
     plan.y_shift = settings.y_shift;
@@ -165,9 +189,14 @@ Copy_template plan_copy_template(std::string_view text, const Scan_results& resu
         plan_line(plan, line, rules);
         plan.last_line_empty = line.empty();
     }
-    plan.literal_size = plan.literal.size();
-    plan.literal.append(copy_padding, '\0');
     plan.size_limit = plan.literal_size + plan.holes.size() * float_text_limit + copy_padding;
+    // A copy written in place in the buffer takes its bytes from one string;
+    // a larger one writes the pieces where they lie, never holding them twice.
+    if (plan.size_limit < tidy_flush_size) {
+        plan.literal.reserve(plan.literal_size + copy_padding);
+        for (const Literal_piece& piece : plan.pieces) plan.literal.append(piece.data, piece.size);
+        plan.literal.append(copy_padding, '\0');
+    }
     return plan;
 }
 
@@ -253,13 +282,16 @@ void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k) 
         commit(writer, put(out, literal + written, plan.literal_size - written));
         return;
     }
-    // A copy with a huge line: its literal bytes go out as they stand.
-    for (const Template_hole& hole : plan.holes) {
-        write_bytes(writer, std::string_view(literal + written, hole.at - written));
-        commit(writer, put_hole(reserve(writer, float_text_limit), hole, numbers));
-        written = hole.at;
+    // A copy with a huge line: its pieces go out from where they lie.
+    auto hole = plan.holes.begin();
+    for (const Literal_piece& piece : plan.pieces) {
+        for (; hole != plan.holes.end() && hole->at == written; ++hole)
+            commit(writer, put_hole(reserve(writer, float_text_limit), *hole, numbers));
+        write_bytes(writer, std::string_view(piece.data, piece.size));
+        written += piece.size;
     }
-    write_bytes(writer, std::string_view(literal + written, plan.literal_size - written));
+    for (; hole != plan.holes.end(); ++hole)
+        commit(writer, put_hole(reserve(writer, float_text_limit), *hole, numbers));
 }
 
 void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results& results,

@@ -35,10 +35,20 @@ struct Template_hole {
 // short pieces be copied as fixed-size blocks.
 constexpr std::size_t copy_padding = 16;
 
+// A run of a template's literal bytes where they lie: in the target block or
+// in a constant.
+struct Literal_piece {
+    const char* data;
+    std::size_t size;
+};
+
 // One copy of the target block: literal bytes (already tidy, CR LF line
 // ends) with holes between them, and what every copy shares.
 struct Copy_template {
-    std::string literal;          // literal_size bytes, then copy_padding zero bytes
+    std::string_view source;             // the text the pieces refer into
+    std::vector<Literal_piece> pieces;   // the literal bytes, in order; holes fall between pieces
+    std::string literal;                 // a copy that fits in the writer's buffer: the pieces
+                                         // joined, then copy_padding zero bytes; else empty
     std::size_t literal_size = 0;
     std::vector<Template_hole> holes;  // in the order of `at`
     bool lone_digits[10] = {};   // which lone digits parameter values hold
@@ -49,7 +59,8 @@ struct Copy_template {
     std::int32_t y_shift = 0;
 };
 
-// Plans the target block of `text` by the copy rules.
+// Plans the target block of `text` by the copy rules. The template refers
+// into `text`, which must outlive it.
 Copy_template plan_copy_template(std::string_view text, const Scan_results& results,
                                  const Copy_settings& settings);
 

@@ -11,12 +11,18 @@ namespace {
 // Hands `bytes` to the sink, encoded as the writer's encoding asks.
 void send(Tidy_writer& writer, std::string_view bytes, bool last = false) {
     if (writer.failed) return;
-    if (writer.encoding != Text_encoding::bytes) {
-        writer.encoded.clear();
-        encode_text(writer.encoding, bytes, writer.carry, last, writer.encoded);
-        bytes = writer.encoded;
+    if (writer.encoding == Text_encoding::bytes) {
+        if (!bytes.empty() && !(*writer.sink)(bytes)) writer.failed = true;
+        return;
     }
-    if (!bytes.empty() && !(*writer.sink)(bytes)) writer.failed = true;
+    // A huge piece is encoded a buffer's worth at a time, not held twice.
+    do {
+        const std::string_view piece = bytes.substr(0, tidy_flush_size);
+        bytes.remove_prefix(piece.size());
+        writer.encoded.clear();
+        encode_text(writer.encoding, piece, writer.carry, last && bytes.empty(), writer.encoded);
+        if (!writer.encoded.empty() && !(*writer.sink)(writer.encoded)) writer.failed = true;
+    } while (!bytes.empty() && !writer.failed);
 }
 
 void flush_buffer(Tidy_writer& writer, bool last = false) {

@@ -59,11 +59,12 @@ Hostile_run one_huge_line() { return not_found("Name=A1 " + std::string(fifty_me
 
 Hostile_run huge_line_in_the_target() {
     const std::string x(fifty_megabytes, 'x');
-    return succeeds(test::crlf("[Meter 1]\nName=A1\nLeft=0\nRight=4\nText=") + x + "\r\n",
-                    {"in.ini", "in.ini", "A1", "2", "4", "0"}, "1",
-                    test::crlf("[Meter 1]\nName=A1\nLeft=0\nRight=4\nText=") + x +
-                        test::crlf("\n\n[Meter 2]\nName=A2\nLeft=4\nRight=8\nText=") + x +
-                        test::crlf("\n\n[Meter 3]\nName=A3\nLeft=8\nRight=12\nText=") + x + "\r\n\r\n");
+    // A name without a digit: the new number goes where nothing was.
+    return succeeds(test::crlf("[Meter 1]\nName=A\nLeft=0\nRight=4\nText=") + x + "\r\n",
+                    {"in.ini", "in.ini", "A", "2", "4", "0"}, "1",
+                    test::crlf("[Meter 1]\nName=A\nLeft=0\nRight=4\nText=") + x +
+                        test::crlf("\n\n[Meter 2]\nName=A1\nLeft=4\nRight=8\nText=") + x +
+                        test::crlf("\n\n[Meter 3]\nName=A2\nLeft=8\nRight=12\nText=") + x + "\r\n\r\n");
 }
 
 Hostile_run nul_bytes() {
