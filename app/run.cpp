@@ -4,16 +4,17 @@
 //   open_layout             the output's lock, then the input read and decoded under it
 //   find_meter              the one scan of the input, with the names as the layout spells them
 //                           "Found meter: ", "Total meters: " (or "Can't find meter: ", once the
-//                           input is known to be the version read)
+//                           input is known to be the version read, and a hint of what looks meant)
 //   replace_layout          the new layout written beside the output, the input and the output
 //                           checked, the new file put in place
-//                           "DONE: "
+//                           warnings about keys that advance nothing, "DONE: "
 // A failed file step is reported in one place, report_failure: its message (from its kind
 // and path) on standard output, its reason on standard error.
 #include "app/run.h"
 
 #include "app/arguments.h"
 #include "app/help.h"
+#include "app/hints.h"
 #include "app/layout_file.h"
 #include "app/report.h"
 
@@ -30,6 +31,8 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console, std::o
     if (!meter.results.found) {
         if (Failure changed = check_input(layout.input)) return report_failure(console, errors, changed);
         report_error(console, "Can't find meter: " + settings->copy.meter_name);
+        console.flush();
+        report_meter_hint(errors, settings->input_path, settings->copy.meter_name, meter.results.hint);
         return 1;
     }
     console << "Found meter: " << settings->copy.meter_name << '\n'
@@ -38,6 +41,7 @@ int run_tool(const std::vector<std::string>& args, std::ostream& console, std::o
 
     if (Failure failed = replace_layout(layout, meter.results, meter.copy))
         return report_failure(console, errors, failed);
+    report_key_warnings(errors, layout.text.text, meter.results, settings->copy);
     console << "DONE: " << settings->copy.copies << " copies made.\n\n";
     return 0;
 }

@@ -34,6 +34,15 @@ struct Target_box {
     std::int32_t height = 0;
 };
 
+// What looks meant when the meter is not found: the first section whose name
+// line differs from the one looked for only in ASCII case or in spaces, or
+// that has that very name line, but later than right after its header.
+struct Name_hint {
+    std::string_view header;     // the section's header line; empty: no hint
+    std::string_view name_line;  // the line that looks meant
+    bool late = false;           // the name line as looked for, in the wrong place
+};
+
 struct Scan_results {
     Text_block head;      // general settings and every meter before the target
     Text_block target;    // the target's section, from its header on
@@ -49,6 +58,7 @@ struct Scan_results {
     std::uint32_t highest_number = 0;
     bool found = false;
     std::uint32_t target_number = 0;
+    Name_hint hint;  // looked for only until the meter is found
 };
 
 // Scans `text` (the decoded file contents) for the meter whose line after its

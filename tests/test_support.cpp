@@ -141,22 +141,27 @@ Run_result run_program(const std::vector<std::string>& args, const std::string& 
     argv.push_back(nullptr);
 
     std::fflush(stdout);
-    const int file = _wopen(fs::u8path(console_file).wstring().c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
-                            _S_IREAD | _S_IWRITE);
-    if (file < 0) throw std::runtime_error("cannot make " + console_file);
-    const int saved_stdout = _dup(1);
-    _dup2(file, 1);
-    _close(file);
+    const auto redirect = [](int fd, const std::string& path) {
+        const int file = _wopen(fs::u8path(path).wstring().c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY,
+                                _S_IREAD | _S_IWRITE);
+        if (file < 0) throw std::runtime_error("cannot make " + path);
+        const int saved = _dup(fd);
+        _dup2(file, fd);
+        _close(file);
+        return saved;
+    };
+    const int saved_stdout = redirect(1, console_file), saved_stderr = redirect(2, console_file + ".err");
     const fs::path here = fs::current_path();
     fs::current_path(fs::u8path(cwd));
     const intptr_t status = _wspawnv(_P_WAIT, exe.c_str(), argv.data());
     fs::current_path(here);
-    _dup2(saved_stdout, 1);
-    _close(saved_stdout);
+    _dup2(saved_stdout, 1), _close(saved_stdout);
+    _dup2(saved_stderr, 2), _close(saved_stderr);
 
     Run_result result;
     result.status = static_cast<int>(status);
     result.console = read_bytes(console_file);
+    result.errors = read_bytes(console_file + ".err");
     return result;
 }
 
@@ -186,7 +191,9 @@ Run_result run_program(const std::vector<std::string>& args, const std::string& 
         ::signal(SIGPIPE, SIG_DFL);
         int out = options.stdout_fd;
         if (out < 0) out = ::open(console_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (out < 0 || ::dup2(out, 1) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(125);
+        const int errors = ::open((console_file + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || ::dup2(out, 1) < 0 || errors < 0 || ::dup2(errors, 2) < 0 || ::chdir(cwd.c_str()) != 0)
+            ::_exit(125);
         const auto bound = [](int resource, std::int64_t limit) {
             const rlim_t value = limit < 0 ? RLIM_INFINITY : static_cast<rlim_t>(limit);
             const rlimit both{value, value};
@@ -202,6 +209,7 @@ Run_result run_program(const std::vector<std::string>& args, const std::string& 
     Run_result result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
     if (options.stdout_fd < 0) result.console = read_bytes(console_file);
+    result.errors = read_bytes(console_file + ".err");
     return result;
 }
 

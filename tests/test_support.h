@@ -46,6 +46,7 @@ std::string console_text(const std::string& text);
 struct Run_result {
     int status = -1;  // the exit status, or minus the signal that ended the run
     std::string console;
+    std::string errors;  // standard error
 };
 
 enum class Run_as { self, unprivileged };
