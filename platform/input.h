@@ -46,7 +46,7 @@ template <typename Read_some>
 Failure read_to_end(Input& input, std::size_t expected, Read_some read_some) {
     try {
         std::string& buffer = input.buffer;
-        buffer.resize(std::max<std::size_t>(expected + 1, 65536));
+        buffer.resize(expected > 0 ? expected + 1 : 65536);
         std::size_t used = 0;
         for (Read_result got{1, 0}; got.size != 0; used += got.size) {
             if (used == buffer.size()) buffer.resize(buffer.size() * 2);
