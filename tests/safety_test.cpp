@@ -252,6 +252,8 @@ using SaveDuringTheRun = Shim_table<Save_case>;
 
 TEST_P(SaveDuringTheRun, KeepsTheOtherProgramsVersion) {
     const Save_case& c = GetParam();
+    if (!QUARVEL_ATOMIC_SWAP && c.pause != std::string("fsync.file@1"))
+        GTEST_SKIP() << "without an atomic swap, the check right before the rename is all there is";
     test::write_bytes(dir.file("in.ini"), layout);
     if (c.save == in_place_save) test::write_bytes(dir.file(c.out), layout);
     const test::Tool_child child = start_paused(copy_a1("in.ini", c.out), c.pause, "tool");
