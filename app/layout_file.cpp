@@ -1,7 +1,5 @@
 #include "app/layout_file.h"
 
-#include <new>
-
 #include "generate/output.h"
 #include "platform/console.h"
 
@@ -10,13 +8,9 @@ namespace quarvel {
 Failure open_layout(const Run_settings& settings, Layout_file& file) {
     file.lock_failed = lock_output(settings.output_path, file.output);
     if (Failure failed = open_input(settings.input_path, file.input)) return failed;
-    try {
-        const std::optional<Decoded_text> text = decode_layout(file.input.bytes, file.decoded);
-        if (!text) return {Failure::Kind::read, settings.input_path, "not valid UTF-16"};
-        file.text = *text;
-    } catch (const std::bad_alloc&) {
-        return {Failure::Kind::read, settings.input_path, "too large to hold in memory"};
-    }
+    const std::optional<Decoded_text> text = decode_layout(file.input.bytes, file.decoded);
+    if (!text) return {Failure::Kind::read, settings.input_path, "not valid UTF-16"};
+    file.text = *text;
     return {};
 }
 
@@ -53,13 +47,11 @@ Failure replace_layout(Layout_file& file, const Scan_results& results, const Cop
     };
     const Decoded_text& text = file.text;
     if (!failed && write_output(sink, text.text, results, copy, text.preamble, text.encoding))
-        failed = commit_output(file.output, file.input);
-    // A write straight from a mapped input that was cut short fails too: the
-    // input is what went wrong.
-    if (failed && file.input.file.is_open()) {
-        if (Failure changed = check_input(file.input)) return changed;
-    }
-    return failed;
+        failed = finish_output(file.output);
+    if (!failed) failed = check_input(file.input);
+    if (failed) return failed;
+    release_input(file.input);
+    return commit_output(file.output);
 }
 
 }  // namespace quarvel

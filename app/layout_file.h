@@ -8,10 +8,13 @@
 #include "generate/copy_settings.h"
 #include "layout/encoding.h"
 #include "layout/scan.h"
+#include "platform/input.h"
 #include "platform/output.h"
 
 namespace quarvel {
 
+// Owned by the run until it ends: what the run read stays readable, whatever
+// the replace releases.
 struct Layout_file {
     Safe_output output;
     Input input;
@@ -22,6 +25,7 @@ struct Layout_file {
 
 // Locks the output (so that an output that is also the input is read under
 // the lock), then reads and decodes the input: the input's failure, if any.
+// Throws std::bad_alloc when the layout does not fit in memory.
 Failure open_layout(const Run_settings& settings, Layout_file& file);
 
 struct Meter_lookup {
@@ -38,6 +42,7 @@ Meter_lookup find_meter(const Decoded_text& text, const Copy_settings& typed);
 // Writes the new layout (the blocks of `results`, copies by `copy`) beside the
 // output and puts it in place, if the input and the output are still the
 // versions read and locked: the lock's failure, a write's or a check's.
+// Throws std::bad_alloc, with nothing replaced, when memory runs out.
 Failure replace_layout(Layout_file& file, const Scan_results& results, const Copy_settings& copy);
 
 }  // namespace quarvel

@@ -9,39 +9,6 @@
 namespace quarvel {
 namespace {
 
-// The format's quirks, as the meter application has them.
-
-// A meter header is any line that holds "[Meter" anywhere: "[MeterStyle]" and
-// a value such as "Text=[Meter" count too.
-bool is_meter_header(std::string_view line) { return contains(line, "[Meter"); }
-
-// The plugin part begins at the line that is exactly "[PluginInfo]".
-bool is_plugin_header(std::string_view line) { return equals(line, "[PluginInfo]"); }
-
-// A meter's name is looked for only on the line right after its header.
-inline bool is_name_line(std::string_view line, std::string_view meter_name) {
-    return line.size() == 5 + meter_name.size() && begins_with(line, "Name=") && line.substr(5) == meter_name;
-}
-
-// A name line whose name differs from `meter_name` only in ASCII case or in
-// spaces (a user who typed "cpu1" for "CPU1").
-bool is_similar_name_line(std::string_view line, std::string_view meter_name) {
-    if (!begins_with(line, "Name=")) return false;
-    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    const auto space = [](std::string_view text, std::size_t at) {
-        return at < text.size() && (text[at] == ' ' || text[at] == '\t');
-    };
-    // Past the common start at once: most names differ in a digit.
-    std::size_t i = 5, j = 0;
-    while (i < line.size() && j < meter_name.size() && line[i] == meter_name[j]) ++i, ++j;
-    for (;; ++i, ++j) {
-        while (space(line, i)) ++i;
-        while (space(meter_name, j)) ++j;
-        if (i == line.size() || j == meter_name.size()) return i == line.size() && j == meter_name.size();
-        if (fold(line[i]) != fold(meter_name[j])) return false;
-    }
-}
-
 // A header right after a header whose name was not yet tested takes its place
 // when it carries a number: the name line that follows is then its own.
 bool takes_over_pending(const std::optional<std::int32_t>& number) { return number.has_value(); }
@@ -60,11 +27,6 @@ struct Scan {
     std::string_view meter_name;
     Scan_state state = Scan_state::before_target;
     std::uint32_t current_number = 0;  // a header without a number keeps the one before
-    std::string_view header;           // the last meter header
-    // Pending, but the line after the header named no meter: a name line
-    // later in the section is looked for as a hint.
-    bool nameless = false;
-    std::size_t name_letters = 0;  // the meter name's bytes that are not spaces
     // Blocks are contiguous runs of lines, each known by where it starts.
     std::size_t pending_start = 0;
     std::size_t trailing_start = 0;
@@ -86,21 +48,6 @@ void note_unfinished(Scan& s, std::string_view line, std::size_t start, std::siz
     s.previous_empty = line.empty();
 }
 
-void note_hint(Scan& s, std::string_view line, bool late) {
-    s.r.hint = {s.header, line, late};
-    s.state = Scan_state::before_target;
-    s.nameless = false;
-}
-
-// On the line after a header that fails the name test, while no hint is
-// found: a name in another case or spacing is one; a line that names no
-// meter at all leaves the section nameless, and a name line later in it is.
-void look_for_hint(Scan& s, std::string_view line) {
-    if (!begins_with(line, "Name=")) s.state = Scan_state::pending, s.nameless = true;
-    // Shorter than the name without its spaces, it cannot be the name.
-    else if (line.size() >= 5 + s.name_letters && is_similar_name_line(line, s.meter_name)) note_hint(s, line, false);
-}
-
 // Job 2: which block the line goes to. Both headers hold a '['; a line
 // without one can only be the name line of a pending header.
 void track_section(Scan& s, std::string_view line, std::size_t start, bool has_bracket) {
@@ -112,9 +59,7 @@ void track_section(Scan& s, std::string_view line, std::size_t start, bool has_b
     }
     if (has_bracket && is_meter_header(line)) {
         const std::optional<std::int32_t> number = scan_meter_number(line);
-        if (s.state == Scan_state::before_target ||
-            (s.state == Scan_state::pending && (s.nameless || takes_over_pending(number)))) {
-            s.nameless = false;
+        if (s.state == Scan_state::before_target || (s.state == Scan_state::pending && takes_over_pending(number))) {
             s.state = Scan_state::pending;
             s.pending_start = start;
         } else if (s.state == Scan_state::in_target) {
@@ -122,21 +67,14 @@ void track_section(Scan& s, std::string_view line, std::size_t start, bool has_b
             s.trailing_start = start;
             s.have_trailing = true;
         }
-        s.header = line;
         if (number) s.current_number = static_cast<std::uint32_t>(*number);
         s.r.highest_number = std::max(s.r.highest_number, s.current_number);
         return;
     }
     if (s.state != Scan_state::pending) return;
-    const bool named = is_name_line(line, s.meter_name);
-    if (s.nameless) {
-        if (named) note_hint(s, line, true);
-        return;
-    }
-    s.r.found = named;
+    s.r.found = is_name_line(line, s.meter_name);
     if (s.r.found) s.r.target_number = s.current_number;
     s.state = s.r.found ? Scan_state::in_target : Scan_state::before_target;
-    if (!s.r.found && s.r.hint.header.empty()) look_for_hint(s, line);
 }
 
 // Job 3: the layout box from every line's position key, and the target's own
@@ -186,7 +124,6 @@ void cut_blocks(Scan& s, std::size_t end) {
 Scan_results scan_input(std::string_view text, std::string_view meter_name) {
     Scan s;
     s.meter_name = meter_name;
-    for (const char c : meter_name) s.name_letters += c != ' ' && c != '\t';
     const std::size_t end = end_of_lines(text);
     // Most lines hold no '[': one search through the text finds the next one,
     // instead of a search of every line. Plainly: contains(line, "[").

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "layout/lines.h"
+
 namespace quarvel {
 
 // A run of whole lines of the scanned text: [begin, end) in the positions
@@ -34,15 +36,6 @@ struct Target_box {
     std::int32_t height = 0;
 };
 
-// What looks meant when the meter is not found: the first section whose name
-// line differs from the one looked for only in ASCII case or in spaces, or
-// that has that very name line, but later than right after its header.
-struct Name_hint {
-    std::string_view header;     // the section's header line; empty: no hint
-    std::string_view name_line;  // the line that looks meant
-    bool late = false;           // the name line as looked for, in the wrong place
-};
-
 struct Scan_results {
     Text_block head;      // general settings and every meter before the target
     Text_block target;    // the target's section, from its header on
@@ -58,7 +51,6 @@ struct Scan_results {
     std::uint32_t highest_number = 0;
     bool found = false;
     std::uint32_t target_number = 0;
-    Name_hint hint;  // looked for only until the meter is found
 };
 
 // Scans `text` (the decoded file contents) for the meter whose line after its
@@ -66,6 +58,20 @@ struct Scan_results {
 // `text` in file order and refer into it, so `text` must outlive the results.
 // `text` is only read, and nothing is read past its end.
 Scan_results scan_input(std::string_view text, std::string_view meter_name);
+
+// The format's quirks, as the meter application has them.
+
+// A meter header is any line that holds "[Meter" anywhere: "[MeterStyle]" and
+// a value such as "Text=[Meter" count too.
+inline bool is_meter_header(std::string_view line) { return contains(line, "[Meter"); }
+
+// The plugin part begins at the line that is exactly "[PluginInfo]".
+inline bool is_plugin_header(std::string_view line) { return equals(line, "[PluginInfo]"); }
+
+// A meter's name is looked for only on the line right after its header.
+inline bool is_name_line(std::string_view line, std::string_view meter_name) {
+    return line.size() == 5 + meter_name.size() && begins_with(line, "Name=") && line.substr(5) == meter_name;
+}
 
 // The position keys, each with the edge of a box it gives.
 enum class Edge { left, right, top, bottom };

@@ -3,6 +3,7 @@
 // from the system calls up to the run.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,14 @@ struct Failure {
     std::string reason;  // plain words: "changed by another program since it was read"
     explicit operator bool() const { return kind != Kind::none; }
 };
+
+// Sizes where the file calls change paths. A test build (the CMake option
+// QUARVEL_SMALL_LIMITS) makes them a few bytes, so that every test walks the
+// loops they bound.
+// The most bytes one read or write call asks for (a Windows call takes at most 4 GiB).
+constexpr std::size_t io_call_limit = QUARVEL_SMALL_LIMITS ? 1000 : std::size_t{1} << 30;
+// The first buffer for an input of unknown size (a pipe), doubled as it fills.
+constexpr std::size_t unsized_read_start = QUARVEL_SMALL_LIMITS ? 16 : std::size_t{64} << 10;
 
 // The system's words for an error code (errno, or a Windows error), lower case.
 std::string error_text(int code);

@@ -5,7 +5,6 @@
 
 #include <sys/stat.h>
 
-#include <cstddef>
 #include <string>
 
 namespace quarvel::linux_calls {
@@ -22,13 +21,5 @@ int give_name(int fd, int folder, const char* name);  // EEXIST when taken
 // ENOSYS or ENOTSUP where the file system cannot.
 int exchange(int folder, const char* a, const char* b);
 int rename_noreplace(int folder, const char* from, const char* to);
-
-// The file mapped read-only with its pages read in, or null. A fault inside
-// the mapping means another program cut the file short: the signal handler
-// calls zero_cut_mapping, and the rest reads as zeros.
-const char* map_file(int fd, std::size_t size);
-void unmap_file(const char* mapping, std::size_t size);
-bool zero_cut_mapping(const void* address);
-bool mapping_cut_short();
 
 }  // namespace quarvel::linux_calls

@@ -1,7 +1,7 @@
 // POSIX side of the platform layer's files, with what every POSIX system has.
-// Where Linux has more (files without a name, an atomic swap, the mapped
-// input, a file's path from its descriptor), files_linux.cpp adds it and the
-// calls here use it when the build has it.
+// Where Linux has more (files without a name, an atomic swap, a file's path
+// from its descriptor), files_linux.cpp adds it and the calls here use it
+// when the build has it.
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -23,6 +23,7 @@
 #include <cstring>
 
 #include "platform/files_linux.h"
+#include "platform/input.h"
 #include "platform/output.h"
 
 namespace quarvel {
@@ -74,10 +75,7 @@ volatile std::sig_atomic_t temp_registered = 0;
 int temp_folder = -1;
 char temp_name[256];  // temporary names fit in 255 bytes
 
-void on_signal(int signal_number, siginfo_t* info, void*) {
-    if constexpr (has_linux_calls) {
-        if (signal_number == SIGBUS && linux_calls::zero_cut_mapping(info->si_addr)) return;
-    }
+void on_signal(int signal_number) {
     if (temp_registered) ::unlinkat(temp_folder, temp_name, 0);
     ::signal(signal_number, SIG_DFL);
     ::raise(signal_number);
@@ -87,8 +85,8 @@ void handle(int signal_number) {
     struct sigaction action {};
     // A signal the caller chose to ignore stays ignored.
     if (::sigaction(signal_number, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) return;
-    action.sa_sigaction = on_signal;
-    action.sa_flags = SA_SIGINFO;
+    action.sa_handler = on_signal;
+    action.sa_flags = 0;
     sigfillset(&action.sa_mask);
     ::sigaction(signal_number, &action, nullptr);
 }
@@ -259,18 +257,6 @@ Failure open_input(const std::string& path, Input& input) {
     input.state = state_of_file(input.file);
     if (input.state.folder) return failure(Failure::Kind::open, path, EISDIR);
     const std::size_t size = input.state.regular ? static_cast<std::size_t>(input.state.size) : 0;
-    if constexpr (has_linux_calls) {
-        // A large file is mapped with its pages read in up front: no buffer
-        // for the kernel to clear, no fault per page.
-        const char* map = size >= (std::size_t{256} << 10) ? linux_calls::map_file(fd_of(input.file), size) : nullptr;
-        if (map != nullptr) {
-            handle(SIGBUS);
-            input.mapping = map;
-            input.mapped_size = size;
-            input.bytes = std::string_view(map, size);
-            return {};
-        }
-    }
     return read_to_end(input, size, [&](char* into, std::size_t room) {
         ssize_t n;
         do n = ::read(fd_of(input.file), into, room);
@@ -280,11 +266,9 @@ Failure open_input(const std::string& path, Input& input) {
 }
 
 Failure check_input(const Input& input) {
-    bool cut = false;
-    if constexpr (has_linux_calls) cut = input.mapping != nullptr && linux_calls::mapping_cut_short();
-    if (!input.state.regular && !cut) return {};
+    if (!input.state.regular) return {};
     const File_state now = state_of_file(input.file);
-    if (cut || now.size != input.state.size || now.modified != input.state.modified)
+    if (now.size != input.state.size || now.modified != input.state.modified)
         return {Failure::Kind::read, input.path, "changed while it was being read"};
     struct stat st {};
     if (::stat(input.path.c_str(), &st) != 0 || !same_file(state_from(st), input.state))
@@ -292,14 +276,7 @@ Failure check_input(const Input& input) {
     return {};
 }
 
-void close_input(Input& input) {
-    if constexpr (has_linux_calls) {
-        if (input.mapping != nullptr) linux_calls::unmap_file(input.mapping, input.mapped_size);
-    }
-    input.mapping = nullptr;
-    input.bytes = {};
-    close_file(input.file);
-}
+void release_input(Input& input) { close_file(input.file); }
 
 // ---- The output.
 
@@ -415,7 +392,7 @@ Failure open_direct(Safe_output& out) {
 
 int write_all(const File& file, std::string_view bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd_of(file), bytes.data() + done, bytes.size() - done);
+        const ssize_t n = ::write(fd_of(file), bytes.data() + done, std::min(bytes.size() - done, io_call_limit));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return n < 0 ? errno : ENOSPC;  // no progress would loop for ever
         done += static_cast<std::size_t>(n);

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "platform/console.h"
+#include "platform/input.h"
 #include "platform/output.h"
 
 namespace quarvel {
@@ -211,7 +212,7 @@ Failure open_input(const std::string& path, Input& input) {
     const std::size_t expected = input.state.regular ? static_cast<std::size_t>(input.state.size) : 0;
     return read_to_end(input, expected, [file](char* into, std::size_t room) {
         DWORD got = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(room, DWORD{1} << 30));
+        const DWORD ask = static_cast<DWORD>(room);  // at most io_call_limit
         // A pipe whose writer is done ends the input.
         if (::ReadFile(file, into, ask, &got, nullptr) || ::GetLastError() == ERROR_BROKEN_PIPE)
             return Read_result{got, 0};
@@ -230,10 +231,7 @@ Failure check_input(const Input& input) {
     return {};
 }
 
-void close_input(Input& input) {
-    input.bytes = {};
-    close_file(input.file);
-}
+void release_input(Input& input) { close_file(input.file); }
 
 // ---- The output.
 
@@ -353,7 +351,7 @@ Failure open_direct(Safe_output& out) {
 
 int write_all(const File& file, std::string_view bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
-        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, DWORD{1} << 30));
+        const DWORD ask = static_cast<DWORD>(std::min(bytes.size() - done, io_call_limit));
         DWORD wrote = 0;
         if (!::WriteFile(handle_of(file), bytes.data() + done, ask, &wrote, nullptr) || wrote == 0)
             return ::GetLastError() != 0 ? static_cast<int>(::GetLastError()) : ERROR_DISK_FULL;

@@ -1,10 +1,12 @@
-// The layout being read: its bytes, held once, and whether it is still the
-// version that was read when the output is about to be replaced.
+// The layout being read: its bytes, read into memory once and owned by the run
+// until it ends, and whether it is still the version that was read when the
+// output is about to be replaced.
 #pragma once
 
 #include <algorithm>
 #include <cstddef>
-#include <new>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -12,26 +14,19 @@
 
 namespace quarvel {
 
-struct Input;
-void close_input(Input& input);  // unmaps and closes (again: nothing)
-
 struct Input {
     std::string path;  // as given
-    File file;
-    std::string_view bytes;  // the whole file: `buffer`, or a read-only mapping
-    std::string buffer;
-    const char* mapping = nullptr;
-    std::size_t mapped_size = 0;
-    File_state state;  // when the reading began
-
-    ~Input() { close_input(*this); }
+    File file;         // open from the read until the run releases it, right before the replace
+    std::unique_ptr<char[]> buffer;
+    std::string_view bytes;  // the whole file, in `buffer`
+    File_state state;        // when the reading began
 };
 
 // Whether the file status query succeeds for `path` (a folder counts).
 bool path_exists(const std::string& path);
 
-// Opens and reads (or maps) `path`: a folder or a path that cannot be opened
-// is an open failure, a failing read or a file too large to hold a read failure.
+// Opens and reads `path`: a folder or a path that cannot be opened is an open
+// failure, a failing read a read failure.
 Failure open_input(const std::string& path, Input& input);
 
 // What one read gave: a byte count (0 at the end), or the system's error.
@@ -42,29 +37,33 @@ struct Read_result {
 
 // Reads the input to its end into its buffer, sized for `expected` bytes and
 // one more so that the end is seen at once, by `read_some(into, room)`.
+// Throws std::bad_alloc when the file does not fit in memory.
 template <typename Read_some>
 Failure read_to_end(Input& input, std::size_t expected, Read_some read_some) {
-    try {
-        std::string& buffer = input.buffer;
-        buffer.resize(expected > 0 ? expected + 1 : 65536);
-        std::size_t used = 0;
-        for (Read_result got{1, 0}; got.size != 0; used += got.size) {
-            if (used == buffer.size()) buffer.resize(buffer.size() * 2);
-            got = read_some(&buffer[used], buffer.size() - used);
-            if (got.error != 0) return failure(Failure::Kind::read, input.path, got.error);
+    std::size_t room = expected > 0 ? expected + 1 : unsized_read_start;
+    input.buffer.reset(new char[room]);  // not cleared: the reads fill it
+    std::size_t used = 0;
+    for (Read_result got{1, 0}; got.size != 0; used += got.size) {
+        if (used == room) {
+            std::unique_ptr<char[]> larger(new char[2 * room]);
+            std::memcpy(larger.get(), input.buffer.get(), used);
+            input.buffer = std::move(larger);
+            room *= 2;
         }
-        buffer.resize(used);
-        input.bytes = buffer;
-    } catch (const std::bad_alloc&) {
-        // An input too large to hold (an endless device, say) cannot be read.
-        return {Failure::Kind::read, input.path, "too large to hold in memory"};
+        got = read_some(input.buffer.get() + used, std::min(room - used, io_call_limit));
+        if (got.error != 0) return failure(Failure::Kind::read, input.path, got.error);
     }
+    input.bytes = std::string_view(input.buffer.get(), used);
     return {};
 }
 
-// A read failure unless the input is still the version read: not cut short
-// under its mapping, the same size and modification time, and still the file
-// at its path (a save by rename puts another there). Pipes have no versions.
+// A read failure unless the input is still the version read: the same size
+// and times, and still the file at its path (a save by rename puts another
+// there). Pipes have no versions.
 Failure check_input(const Input& input);
+
+// Closes the input's handle, which Windows must have closed to replace the
+// file; its bytes stay with the run.
+void release_input(Input& input);
 
 }  // namespace quarvel

@@ -85,16 +85,14 @@ Failure write_output_bytes(Safe_output& out, std::string_view bytes) {
     return {};
 }
 
-Failure commit_output(Safe_output& out, Input& input) {
-    if (out.direct) {
-        if (const int error = close_file(out.file)) return failure(Failure::Kind::write, out.path, error);
-        return {};
-    }
-    if (const int error = sync_file(out.file)) return failure(Failure::Kind::write, out.path, error);
-    if (Failure failed = check_input(input)) return failed;
-    close_input(input);
+Failure finish_output(Safe_output& out) {
+    const int error = out.direct ? close_file(out.file) : sync_file(out.file);
+    return error != 0 ? failure(Failure::Kind::write, out.path, error) : Failure{};
+}
+
+Failure commit_output(Safe_output& out) {
     // The point of no return is inside: from there the new file may stand at the output.
-    return replace_output(out);
+    return out.direct ? Failure{} : replace_output(out);
 }
 
 }  // namespace quarvel

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/input.h"
+#include "platform/file.h"
 
 namespace quarvel {
 
@@ -41,9 +41,12 @@ Failure begin_output(Safe_output& out);
 
 Failure write_output_bytes(Safe_output& out, std::string_view bytes);
 
-// Flushes the new file, checks that `input` is still the version read, closes it
-// (Windows cannot replace a file held open) and puts the new file in place.
-Failure commit_output(Safe_output& out, Input& input);
+// Flushes the new file to disk (closes a device).
+Failure finish_output(Safe_output& out);
+
+// Puts the finished new file in place. The run checks first that the input is
+// still the version read, and releases its handle.
+Failure commit_output(Safe_output& out);
 
 // ---- What each system provides for the replace.
 
