@@ -32,8 +32,9 @@ struct Template_hole {
 };
 
 // Zero bytes after a template's literal bytes, never written out: they let
-// short pieces be copied as fixed-size blocks.
-constexpr std::size_t copy_padding = 16;
+// pieces up to this size be copied as fixed-size blocks (a test build,
+// QUARVEL_SMALL_LIMITS, makes it small).
+constexpr std::size_t copy_padding = QUARVEL_SMALL_LIMITS ? 2 : 16;
 
 // A run of a template's literal bytes where they lie: in the target block or
 // in a constant.

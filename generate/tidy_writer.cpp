@@ -17,7 +17,7 @@ void send(Tidy_writer& writer, std::string_view bytes, bool last = false) {
     }
     // A huge piece is encoded a buffer's worth at a time, not held twice.
     do {
-        const std::string_view piece = bytes.substr(0, tidy_flush_size);
+        const std::string_view piece = bytes.substr(0, encode_chunk_size);
         bytes.remove_prefix(piece.size());
         writer.encoded.clear();
         encode_text(writer.encoding, piece, writer.carry, last && bytes.empty(), writer.encoded);

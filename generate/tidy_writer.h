@@ -46,8 +46,13 @@ struct Tidy_writer {
     std::string encoded;           // room for the encoded bytes of one hand-over
 };
 
-// How many buffered bytes make a hand-over to the sink.
-constexpr std::size_t tidy_flush_size = std::size_t{1} << 20;
+// Sizes where the writer changes paths; a test build (QUARVEL_SMALL_LIMITS)
+// makes them a few bytes. How many buffered bytes make a hand-over to the
+// sink: a copy that fits is written in place, a piece this large goes straight
+// out.
+constexpr std::size_t tidy_flush_size = QUARVEL_SMALL_LIMITS ? 64 : std::size_t{1} << 20;
+// How much text is encoded at a time for a UTF-16 layout.
+constexpr std::size_t encode_chunk_size = QUARVEL_SMALL_LIMITS ? 7 : tidy_flush_size;
 
 // Starts a writer for `sink`, which must outlive it. `preamble` (a byte-order
 // mark) is written first, untidied. With a UTF-16 `encoding` everything

@@ -12,15 +12,19 @@ inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // scan_int for any text: white space, a sign, digits beyond nine.
 std::optional<std::int32_t> scan_int_in_full(std::string_view text, std::size_t* used);
 
+// How many plain digits scan_int reads inline (up to nine always fit); a
+// test build (QUARVEL_SMALL_LIMITS) sends longer numbers the full way.
+constexpr std::size_t plain_digits = QUARVEL_SMALL_LIMITS ? 1 : 9;
+
 // Reads a decimal integer as "%d" does: optional C white space, optional sign,
 // one or more digits. `used` receives the number of bytes taken. No value when
 // there is no digit or the number does not fit in a signed 32-bit integer.
-// Inline for the common case, a few plain digits (up to nine always fit):
-// the scan reads one from every position line.
+// Inline for the common case, a few plain digits: the scan reads one from
+// every position line.
 inline std::optional<std::int32_t> scan_int(std::string_view text, std::size_t* used = nullptr) {
     std::size_t digits = 0;
     std::int32_t plain = 0;
-    while (digits < 9 && digits < text.size() && is_digit(text[digits])) plain = plain * 10 + (text[digits++] - '0');
+    while (digits < plain_digits && digits < text.size() && is_digit(text[digits])) plain = plain * 10 + (text[digits++] - '0');
     if (digits == 0 || (digits < text.size() && is_digit(text[digits]))) return scan_int_in_full(text, used);
     if (used != nullptr) *used = digits;
     return plain;
