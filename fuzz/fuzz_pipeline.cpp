@@ -1,5 +1,6 @@
-// Fuzz target for the in-memory pipeline: input scan, head rewrite, copies and
-// the tidy pass, with the layout and the arguments taken from the fuzz input.
+// Fuzz target for the in-memory pipeline: what a run runs from the scan on (the
+// head rewrite, the copies, the tidy pass, the key warnings or the meter hint),
+// with the layout and the arguments taken from the fuzz input.
 //
 // Fuzz input: an 8-byte header, then the layout file's bytes.
 //   [0] copies (mod 21)
@@ -10,15 +11,19 @@
 //   [7] which keys of the layout's "Key=" lines become parameter keys
 //
 // Beyond "no crash", every run checks properties of the result that must hold
-// whatever the layout; a failed check aborts, which the fuzzer reports.
+// whatever the layout, and the written bytes against the plain path (every
+// line rebuilt, every copy written from its pieces where they lie); a failed
+// check aborts, which the fuzzer reports.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/hints.h"
 #include "layout/encoding.h"
 #include "layout/lines.h"
 #include "layout/numbers.h"
@@ -173,10 +178,40 @@ std::vector<std::string> as_strings(const std::vector<std::string_view>& lines) 
 
 bool has_header(std::string_view line) { return line.find("[Meter") != std::string_view::npos; }
 
-void check_output(std::string_view text, std::string_view preamble, const Scan_results& r,
+// Copy k written from the template as it is planned, and from its pieces
+// where they lie, as a copy too large for the writer's buffer is.
+void check_copies_from_pieces(std::string_view text, const Scan_results& r, const Copy_settings& settings) {
+    const Copy_template plan = plan_copy_template(text, r, settings);
+    Copy_template from_pieces = plan;
+    from_pieces.size_limit = tidy_flush_size;
+    for (std::int32_t k = 1; k <= settings.copies; ++k) {
+        std::string bytes[2];
+        for (int i = 0; i < 2; ++i) {
+            const Byte_sink sink = [&bytes, i](std::string_view b) { return bytes[i].append(b), true; };
+            Tidy_writer writer = start_tidy_writer(sink);
+            write_copy(writer, i == 0 ? plan : from_pieces, k);
+            finish_tidy_writer(writer);
+        }
+        check(bytes[0] == bytes[1], "a copy written from its pieces differs");
+    }
+}
+
+void check_output(std::string_view text, const Decoded_text& decoded, const Scan_results& r,
                   const Copy_settings& settings) {
+    const std::string_view preamble = decoded.preamble;
     const std::string full = generate_output(text, r, settings, preamble);
     check(full.compare(0, preamble.size(), preamble) == 0, "output does not start with the preamble");
+    Scan_results rebuilt = r;
+    rebuilt.unfinished = {{0, end_of_lines(text)}};
+    check(generate_output(text, rebuilt, settings, preamble) == full, "the output differs from every line rebuilt");
+    if (decoded.encoding != Text_encoding::bytes) {
+        // Decoded from UTF-16, the text is UTF-8, and so is every line written.
+        std::string buffer;
+        const std::string encoded = generate_output(text, r, settings, preamble, decoded.encoding);
+        const std::optional<Decoded_text> back = decode_layout(encoded, buffer);
+        check(back && std::string(back->preamble) + std::string(back->text) == full, "UTF-16 output decodes otherwise");
+    }
+    check_copies_from_pieces(text, r, settings);
     const std::vector<std::string> out = output_lines(std::string_view(full).substr(preamble.size()));
 
     // Tidy: no empty line first, no two in a row, exactly one at the end.
@@ -268,6 +303,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Scan_results results = scan_input(input.text, settings.meter_name);
     check_partition(input.text, results);
     check_scan(input.text, results, settings.meter_name);
-    if (results.found) check_output(input.text, input.preamble, results, settings);
+    if (results.found) {
+        key_warnings(input.text, results, settings);
+        check_output(input.text, input, results, settings);
+    } else {
+        const Name_hint hint = find_meter_hint(input.text, settings.meter_name);
+        check(hint.header.empty() || (has_header(hint.header) && begins_with(hint.name_line, "Name=")),
+              "the hint names no header and name line");
+    }
     return 0;
 }
