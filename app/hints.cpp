@@ -50,7 +50,6 @@ Name_hint find_meter_hint(std::string_view text, std::string_view meter_name) {
         if (is_meter_header(line)) {
             header = line;
             after_header = true;
-            nameless = false;
         } else if (after_header) {
             after_header = false;
             nameless = !begins_with(line, "Name=");

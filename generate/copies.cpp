@@ -282,7 +282,8 @@ void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k) 
         commit(writer, put(out, literal + written, plan.literal_size - written));
         return;
     }
-    // A copy with a huge line: its pieces go out from where they lie.
+    // A copy with a huge line: its pieces go out from where they lie. Every
+    // line ends with its CR LF, so no hole comes after the last piece.
     auto hole = plan.holes.begin();
     for (const Literal_piece& piece : plan.pieces) {
         for (; hole != plan.holes.end() && hole->at == written; ++hole)
@@ -290,8 +291,6 @@ void write_copy(Tidy_writer& writer, const Copy_template& plan, std::int32_t k) 
         write_bytes(writer, std::string_view(piece.data, piece.size));
         written += piece.size;
     }
-    for (; hole != plan.holes.end(); ++hole)
-        commit(writer, put_hole(reserve(writer, float_text_limit), *hole, numbers));
 }
 
 void write_copies(Tidy_writer& writer, std::string_view text, const Scan_results& results,
