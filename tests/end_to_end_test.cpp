@@ -74,32 +74,6 @@ TEST_P(Golden, Run) {
 INSTANTIATE_TEST_SUITE_P(Cases, Golden, ::testing::ValuesIn(case_names()),
                          [](const auto& info) { return info.param; });
 
-// What looks meant and keys that advance nothing: one line each on standard
-// error, standard output and the exit status as ever (a warning leaves it 0).
-TEST(Hints, NameWhatLooksMeant) {
-    const std::string plain = "[Meter 1]\nName=CPU1\nLeft=0\nRight=4\nCore=1\n";
-    const struct {
-        std::string layout, meter, key, errors;
-    } cases[] = {
-        {plain, "cpu1", "Core", "quarvel: in.ini: no meter is named \"cpu1\"; did you mean \"CPU1\" ([Meter 1])?\n"},
-        {"[Meter 1]\n; the first core\nName=CPU1\n", "CPU1", "Core",
-         "quarvel: in.ini: no meter is named \"CPU1\"; [Meter 1] has the line \"Name=CPU1\", but a name counts "
-         "only on the line right after its header\n"},
-        {plain, "CPU1", "Cor",
-         "quarvel: warning: no line of meter CPU1 begins with \"Cor=\"; nothing is advanced for it\n"},
-        {plain, "CPU1", "Left",
-         "quarvel: warning: \"Left=\" is a position key: the x shift moves it, and it is not advanced as a "
-         "parameter\n"},
-    };
-    for (const auto& c : cases) {
-        test::Scratch_dir dir;
-        test::write_bytes(dir.file("in.ini"), test::crlf(c.layout));
-        const test::Run_result run = test::run_program({"in.ini", "out.ini", c.meter, "3", "40", "0", c.key}, dir.path);
-        EXPECT_EQ(run.status, c.errors.find(": warning: ") == std::string::npos ? 1 : 0) << c.key;
-        EXPECT_EQ(test::console_text(run.errors), c.errors) << c.key;
-    }
-}
-
 // Help and version answer only a lone "--help", "-h", "/?" or "--version";
 // with more arguments these are ordinary arguments, checked as always.
 TEST(HelpAndVersion, AnswerOnlyTheLoneOption) {

@@ -259,18 +259,31 @@ TEST(FaultInjection, InputFolderIsCantOpen) {
 #endif
 #endif
 
-TEST(FaultInjection, EndlessInputIsCantReadNotACrash) {
+// Memory that runs out is a failure like any other: an endless input, and a
+// value of 20 million digits whose copy template does not fit.
+TEST(FaultInjection, MemoryThatRunsOutIsReportedNotACrash) {
 #ifdef QUARVEL_UNDER_ASAN
     GTEST_SKIP() << "the address sanitizer needs more address space than the limit this case sets";
 #endif
-    test::Scratch_dir dir;
-    test::Run_options options;
-    options.address_space_limit = rlim_t{512} << 20;
-    const test::Run_result result = test::run_program({"/dev/zero", "out.ini", "A1", "1", "4", "0"}, dir.path, options);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.console, "In: /dev/zero\nOut: out.ini\nMeter name: A1\nCopies: 1\nXshift: 4\nYshift: 0\n"
-                              "ERROR: Can't read file: /dev/zero\n");
-    EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{});
+    const struct {
+        std::string in, layout, message;
+    } cases[] = {{"/dev/zero", "", "Can't read file: /dev/zero"},
+                 {"in.ini", "[Meter 1]\r\nName=A1\r\nP=" + std::string(20 << 20, '1') + "\r\n", "Can't write file: in.ini"}};
+    for (const auto& c : cases) {
+        test::Scratch_dir dir;
+        if (!c.layout.empty()) test::write_bytes(dir.file("in.ini"), c.layout);
+        test::Run_options options;
+        options.address_space_limit = rlim_t{512} << 20;
+        options.file_size_limit = std::int64_t{64} << 20;
+        const test::Run_result result = test::run_program({c.in, "in.ini", "A1", "1", "4", "0", "P"}, dir.path, options);
+        EXPECT_EQ(result.status, 1) << c.in;
+        EXPECT_EQ(result.console.substr(result.console.rfind("ERROR: ")), "ERROR: " + c.message + "\n");
+        EXPECT_EQ(result.errors, "quarvel: " + c.message.substr(c.message.find(": ") + 2) + ": not enough memory\n");
+        EXPECT_EQ(test::list_dir(dir.path), c.layout.empty() ? std::vector<std::string>{} : std::vector<std::string>{"in.ini"});
+        if (!c.layout.empty()) {
+            EXPECT_TRUE(test::read_bytes(dir.file("in.ini")) == c.layout);
+        }
+    }
 }
 
 // ---- Interrupted runs: the old output stays, the temporary file goes.

@@ -163,6 +163,15 @@ Hostile_run long_name_and_key() {
                         std::string(10000, 'N') + "8\r\n" + key + "=2 and 3.5\r\n\r\n");
 }
 
+Hostile_run parameter_keys_on_a_256_kib_layout() {
+    // From this size the input was once mapped, and unmapped before the key
+    // warnings read it: a crash after the new file was in place.
+    const std::string comments = repeat("; " + std::string(60, 'c') + "\r\n", 4096);
+    const std::string meter = test::crlf("[Meter 1]\nName=A1\nCore=1\n");
+    return succeeds(comments + meter, {"in.ini", "in.ini", "A1", "1", "0", "0", "Core", "Cor"}, "1",
+                    comments + meter + test::crlf("\n[Meter 2]\nName=A2\nCore=2\n\n"));
+}
+
 struct Hostile_case {
     const char* name;
     Hostile_run (*make)();  // built when the test runs: some inputs are large
@@ -206,7 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Hostile_case{"meter_4294967295", meter_number_beyond_32_bits},
                       Hostile_case{"meter_2147483647", meter_number_at_the_signed_limit},
                       Hostile_case{"positions_at_the_32_bit_limits", positions_at_the_32_bit_limits},
-                      Hostile_case{"name_and_key_of_10000_characters", long_name_and_key}),
+                      Hostile_case{"name_and_key_of_10000_characters", long_name_and_key},
+                      Hostile_case{"parameter_keys_on_a_256_kib_layout", parameter_keys_on_a_256_kib_layout}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
