@@ -6,8 +6,10 @@
 namespace quarvel {
 
 Failure open_layout(const Run_settings& settings, Layout_file& file) {
+    // Both names are resolved once, to files, before the lock is waited for.
+    if (Failure failed = find_input(settings.input_path, file.input)) return failed;
     file.lock_failed = lock_output(settings.output_path, file.output);
-    if (Failure failed = open_input(settings.input_path, file.input)) return failed;
+    if (Failure failed = open_input(file.input)) return failed;
     const std::optional<Decoded_text> text = decode_layout(file.input.bytes, file.decoded);
     if (!text) return {Failure::Kind::read, settings.input_path, "not valid UTF-16"};
     file.text = *text;

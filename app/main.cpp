@@ -8,7 +8,12 @@
 #include "platform/console.h"
 
 int main(int argc, char** argv) {
-    quarvel::prepare_process();
+    if (!quarvel::prepare_process()) {
+        // A file the run opened could take the number of a closed standard
+        // stream and receive console text: the run opens none.
+        quarvel::error_output() << "quarvel: a standard stream is closed, and the null device cannot take its place\n";
+        return 1;
+    }
     const std::vector<std::string> args = quarvel::program_arguments(argc, argv);
     std::ostream& console = quarvel::console_output();
     // Started with a window of its own (a double-click, a file dropped on

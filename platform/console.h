@@ -8,10 +8,11 @@
 
 namespace quarvel {
 
-// Before anything else: standard input, output and error that the caller
-// closed are opened on the null device, so that no file takes their numbers;
-// a file-size limit or a closed pipe makes a write fail, not the process.
-void prepare_process();
+// Before anything else: standard streams that the caller closed are opened on
+// the null device, so that no file takes their numbers (false where it cannot
+// be: the run must open no file); a file-size limit or a closed pipe makes a
+// write fail, not the process.
+bool prepare_process();
 
 // The arguments after the program name, as UTF-8; on Windows from the wide
 // command line, a lone surrogate kept in generalised UTF-8, which every file

@@ -11,16 +11,17 @@
 
 namespace quarvel {
 
-void prepare_process() {
+bool prepare_process() {
     // One look at all three; the lowest free number is taken first, so each
     // closed one is filled in turn.
     pollfd standard[3] = {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}};
     ::poll(standard, 3, 0);
     for (const pollfd& fd : standard) {
-        if (fd.revents & POLLNVAL) ::open("/dev/null", O_RDWR);
+        if ((fd.revents & POLLNVAL) && ::open("/dev/null", O_RDWR) < 0) return false;
     }
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
+    return true;
 }
 
 std::vector<std::string> program_arguments(int argc, char** argv) {

@@ -93,7 +93,7 @@ std::ostream& console_stream(DWORD which, std::ostream& plain) {
 
 }  // namespace
 
-void prepare_process() {}  // the handler that removes the temporary file comes with the file
+bool prepare_process() { return true; }  // the handler that removes the temporary file comes with the file
 
 std::vector<std::string> program_arguments(int, char**) {
     std::vector<std::string> args;

@@ -19,12 +19,10 @@ struct Failure {
     explicit operator bool() const { return kind != Kind::none; }
 };
 
-// Sizes where the file calls change paths. A test build (the CMake option
-// QUARVEL_SMALL_LIMITS) makes them a few bytes, so that every test walks the
-// loops they bound.
-// The most bytes one read or write call asks for (a Windows call takes at most 4 GiB).
+// Sizes where the file calls change paths, a few bytes in a test build
+// (QUARVEL_SMALL_LIMITS): the most one read or write call asks for (a Windows
+// call takes at most 4 GiB), and the first buffer of a pipe, doubled as it fills.
 constexpr std::size_t io_call_limit = QUARVEL_SMALL_LIMITS ? 1000 : std::size_t{1} << 30;
-// The first buffer for an input of unknown size (a pipe), doubled as it fills.
 constexpr std::size_t unsized_read_start = QUARVEL_SMALL_LIMITS ? 16 : std::size_t{64} << 10;
 
 // The system's words for an error code (errno, or a Windows error), lower case.

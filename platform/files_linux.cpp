@@ -19,11 +19,12 @@ int resolve(const char* path, struct stat& st, std::string& real) {
     // O_PATH opens nothing (a device or a pipe stays untouched); the kernel
     // follows the links, as it would for any open by this user.
     File probe(::open(path, O_PATH | O_CLOEXEC));
-    if (!probe.is_open() || ::fstat(static_cast<int>(probe.value), &st) != 0) return errno;
+    if (!probe.is_open()) return errno;
     char buffer[4096];
     const ssize_t n = ::readlink(proc_link(static_cast<int>(probe.value)).c_str(), buffer, sizeof buffer);
     real = n > 0 && n < static_cast<ssize_t>(sizeof buffer) && buffer[0] == '/' ? std::string(buffer, n) : "";
-    return 0;
+    // After the name: a file unlinked meanwhile shows no links.
+    return ::fstat(static_cast<int>(probe.value), &st) == 0 ? 0 : errno;
 }
 
 int open_unnamed(int folder, unsigned mode) {

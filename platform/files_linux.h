@@ -10,7 +10,8 @@
 namespace quarvel::linux_calls {
 
 // Resolves `path` as the kernel does, with its protections: `st` is the file
-// it leads to, `real` its path from its descriptor (empty if the system cannot tell).
+// it leads to, `real` its path from its descriptor (empty if the system cannot
+// tell), taken first: a file unlinked after that shows no links in `st`.
 int resolve(const char* path, struct stat& st, std::string& real);
 
 // A file in `folder` without a name (O_TMPFILE), or -1 with errno.

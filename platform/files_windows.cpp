@@ -15,7 +15,7 @@
 
 #include "platform/console.h"
 #include "platform/input.h"
-#include "platform/output.h"
+#include "platform/output_calls.h"
 
 namespace quarvel {
 namespace {
@@ -95,7 +95,7 @@ File open_shared(const std::wstring& path, DWORD access = FILE_READ_ATTRIBUTES, 
     return file_from(::CreateFileW(path.c_str(), access, share_all, nullptr, OPEN_EXISTING, flags, nullptr));
 }
 
-std::wstring path_in(const Safe_output& out, const std::string& name) { return widen(out.folder + name); }
+std::wstring path_in(const Output_files& out, const std::string& name) { return widen(out.folder + name); }
 
 const char* const not_unicode = "the name is not valid Unicode (it holds a lone surrogate)";
 
@@ -140,7 +140,7 @@ BOOL WINAPI on_console_event(DWORD) {
 // The names a killed run of this output left, found by the file system, which
 // compares names its own way (case aside). A live run's temporary file is open
 // for no one else: the delete is then refused.
-void remove_leftovers(const Safe_output& out) {
+void remove_leftovers(const Output_files& out) {
     const std::wstring folder = widen(out.folder);
     const std::wstring prefix = widen(temp_prefix(out.name));
     WIN32_FIND_DATAW found{};
@@ -149,7 +149,7 @@ void remove_leftovers(const Safe_output& out) {
     do {
         const std::wstring name = found.cFileName;
         const bool plain_file = !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-        if (plain_file && name.size() > prefix.size() && is_temp_suffix(narrow(name.substr(prefix.size()))))
+        if (plain_file && is_own_temp_name(narrow(name), out.name))
             ::DeleteFileW((folder + name).c_str());
     } while (::FindNextFileW(search, &found));
     ::FindClose(search);
@@ -198,8 +198,13 @@ bool path_exists(const std::string& path) {
     return !wide.empty() && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-Failure open_input(const std::string& path, Input& input) {
-    input.path = path;
+Failure find_input(const std::string& path, Input& input) {
+    input.path = input.real = path;
+    return {};
+}
+
+Failure open_input(Input& input) {
+    const std::string& path = input.path;
     const std::wstring wide = long_path(widen(path));
     if (wide.empty() && !path.empty()) return {Failure::Kind::open, path, not_unicode};
     if (wide.empty()) return failure(Failure::Kind::open, path, ERROR_FILE_NOT_FOUND);
@@ -215,8 +220,8 @@ Failure open_input(const std::string& path, Input& input) {
         const DWORD ask = static_cast<DWORD>(room);  // at most io_call_limit
         // A pipe whose writer is done ends the input.
         if (::ReadFile(file, into, ask, &got, nullptr) || ::GetLastError() == ERROR_BROKEN_PIPE)
-            return Read_result{got, 0};
-        return Read_result{0, static_cast<int>(::GetLastError())};
+            return std::int64_t{got};
+        return -std::int64_t{::GetLastError()};
     });
 }
 
@@ -235,7 +240,7 @@ void release_input(Input& input) { close_file(input.file); }
 
 // ---- The output.
 
-Failure find_output(const std::string& path, Safe_output& out) {
+Failure find_output(const std::string& path, Output_files& out) {
     out.path = path;
     const std::wstring full = long_path(widen(path));
     if (full.empty() && !path.empty()) return {write_kind, path, not_unicode};
@@ -280,13 +285,13 @@ Failure find_output(const std::string& path, Safe_output& out) {
     return {write_kind, path, changed_by_other};
 }
 
-File_state state_of(const Safe_output& out) {
+File_state state_of(const Output_files& out) {
     const File file = open_shared(path_in(out, out.name), FILE_READ_ATTRIBUTES,
                                   backup_semantics | FILE_FLAG_OPEN_REPARSE_POINT);
     return file.is_open() ? state_from(handle_of(file)) : File_state{};
 }
 
-Failure try_lock_output(Safe_output& out, bool& taken) {
+Failure try_lock_output(Output_files& out, bool& taken) {
     // A named mutex per output, whatever the spelling of its path: its real
     // folder's identity and its name as the file system compares names (case
     // aside), which holds also while a replace leaves the name empty for a
@@ -319,7 +324,7 @@ Failure try_lock_output(Safe_output& out, bool& taken) {
     return {};
 }
 
-Failure create_new_file(Safe_output& out) {
+Failure create_new_file(Output_files& out) {
     const DWORD old = out.locked.exists ? ::GetFileAttributesW(path_in(out, out.name).c_str()) : 0;
     const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (old != INVALID_FILE_ATTRIBUTES ? old & kept_attributes : 0);
     static const BOOL handler_set = ::SetConsoleCtrlHandler(on_console_event, TRUE);
@@ -342,7 +347,7 @@ Failure create_new_file(Safe_output& out) {
     return {};
 }
 
-Failure open_direct(Safe_output& out) {
+Failure open_direct(Output_files& out) {
     out.direct = true;
     out.file = open_shared(long_path(widen(out.path)), GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);
     if (!out.file.is_open()) return failure(write_kind, out.path, static_cast<int>(::GetLastError()));
@@ -362,7 +367,7 @@ int write_all(const File& file, std::string_view bytes) {
 
 int sync_file(const File& file) { return ::FlushFileBuffers(handle_of(file)) ? 0 : static_cast<int>(::GetLastError()); }
 
-Failure replace_output(Safe_output& out) {
+Failure replace_output(Output_files& out) {
     const std::wstring from = path_in(out, out.temp_name);
     const std::wstring to = path_in(out, out.name);
     const File_state mine = state_from(handle_of(out.file));
@@ -435,7 +440,7 @@ Failure replace_output(Safe_output& out) {
     return {write_kind, out.path, why};
 }
 
-void drop_new_file(Safe_output& out) {
+void drop_new_file(Output_files& out) {
     const Guard_held held;
     if (handle_of(out.file) == temp_file) temp_file = INVALID_HANDLE_VALUE;
     close_file(out.file);

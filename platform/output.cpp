@@ -5,6 +5,8 @@
 #include <random>
 #include <thread>
 
+#include "platform/output_calls.h"
+
 namespace quarvel {
 namespace {
 
@@ -22,21 +24,24 @@ std::string hex(std::uint64_t value, int digits) {
     return text;
 }
 
-// A number for temporary names, different from run to run: from the system's
-// random source where the library offers one, the clock, and where the system
-// put this run's stack.
+// A number for temporary names, different from run to run: the system's random
+// source where the library offers one, the clock, and where this run's stack is.
 std::uint64_t random_number() {
     static std::mt19937_64 engine = [] {
-        std::uint64_t bits = 0;
+        std::uint64_t bits = reinterpret_cast<std::uintptr_t>(&bits);
+        bits ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
         try {
-            bits = std::random_device()();
+            bits ^= std::random_device()();
         } catch (...) {
         }
-        const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        std::seed_seq seed{bits, now, static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&bits))};
-        return std::mt19937_64(seed);
+        return std::mt19937_64(bits);
     }();
     return engine();
+}
+
+// The 8 hex digits that check the random ones of a temporary name.
+std::string check_digits(const std::string& prefix, std::string_view random) {
+    return hex(hash_of(std::string(prefix).append(random)) & 0xFFFFFFFFu, 8);
 }
 
 }  // namespace
@@ -57,13 +62,29 @@ std::uint64_t hash_of(std::string_view bytes) {
     return hash;
 }
 
-std::string new_temp_name(const std::string& name) { return temp_prefix(name) + hex(random_number(), 16); }
-
-bool is_temp_suffix(std::string_view tail) {
-    return tail.size() == 16 && tail.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+std::string new_temp_name(const std::string& name) {
+    const std::string prefix = temp_prefix(name);
+    const std::string random = hex(random_number() & 0xFFFFFFFFu, 8);
+    return prefix + random + check_digits(prefix, random);
 }
 
-Failure lock_output(const std::string& path, Safe_output& out) {
+bool is_temp_name(std::string_view found) {
+    const std::size_t digits = found.size() - 16;
+    if (found.size() < temp_suffix_size || found.substr(found.size() - temp_suffix_size, 5) != ".tmp.") return false;
+    return found.substr(digits + 8) == check_digits(std::string(found.substr(0, digits)), found.substr(digits, 8));
+}
+
+bool is_own_temp_name(std::string_view found, const std::string& name) {
+    const std::string prefix = temp_prefix(name);
+    return found.size() == prefix.size() + 16 && found.substr(0, prefix.size()) == prefix && is_temp_name(found);
+}
+
+Safe_output::Safe_output() : files(new Output_files) {}
+
+Safe_output::~Safe_output() { drop_new_file(*files); }
+
+Failure lock_output(const std::string& path, Safe_output& safe) {
+    Output_files& out = *safe.files;
     if (Failure failed = find_output(path, out)) return failed;
     if (out.found.exists && !out.found.regular) return {};
     using clock = std::chrono::steady_clock;
@@ -76,23 +97,25 @@ Failure lock_output(const std::string& path, Safe_output& out) {
     }
 }
 
-Failure begin_output(Safe_output& out) {
+Failure begin_output(Safe_output& safe) {
+    Output_files& out = *safe.files;
     return out.found.exists && !out.found.regular ? open_direct(out) : create_new_file(out);
 }
 
-Failure write_output_bytes(Safe_output& out, std::string_view bytes) {
-    if (const int error = write_all(out.file, bytes)) return failure(Failure::Kind::write, out.path, error);
-    return {};
+Failure write_output_bytes(Safe_output& safe, std::string_view bytes) {
+    const int error = write_all(safe.files->file, bytes);
+    return error != 0 ? failure(Failure::Kind::write, safe.files->path, error) : Failure{};
 }
 
-Failure finish_output(Safe_output& out) {
+Failure finish_output(Safe_output& safe) {
+    Output_files& out = *safe.files;
     const int error = out.direct ? close_file(out.file) : sync_file(out.file);
     return error != 0 ? failure(Failure::Kind::write, out.path, error) : Failure{};
 }
 
-Failure commit_output(Safe_output& out) {
+Failure commit_output(Safe_output& safe) {
     // The point of no return is inside: from there the new file may stand at the output.
-    return out.direct ? Failure{} : replace_output(out);
+    return safe.files->direct ? Failure{} : replace_output(*safe.files);
 }
 
 }  // namespace quarvel
