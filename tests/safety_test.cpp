@@ -190,17 +190,30 @@ INSTANTIATE_TEST_SUITE_P(
 
 using ConcurrentRuns = Shim_test;
 
+// The first run paused before its replace, or after it, its names not yet done with; the
+// second naming the layout, or a descriptor of it resolved once to the file: it waits.
 TEST_F(ConcurrentRuns, SecondRunWaitsAndWorksOnTheFirstRunsResult) {
-    test::write_bytes(dir.file("in.ini"), layout);
-    const test::Tool_child first = start_paused(copy_a1("in.ini", "in.ini"), "fsync.file@1", "first");
-    ASSERT_TRUE(paused);
-    const test::Tool_child second = start(copy_a1("in.ini", "in.ini"), {}, "second");
-    ::usleep(500 * 1000);
-    release("first");
-    expect_done(test::wait_tool(first));
-    expect_done(test::wait_tool(second));
-    EXPECT_EQ(test::read_bytes(dir.file("in.ini")), applied(layout, 2));
-    EXPECT_EQ(test::list_dir(dir.path), Names{"in.ini"});
+    const std::string layout_path = dir.file("in.ini");
+    const struct {
+        const char *pause, *variable, *name;
+    } cases[] = {{"fsync.file@1", "QUARVEL_SHIM_PAUSE", "in.ini"},
+                 {"rename@1", "QUARVEL_SHIM_PAUSE_AFTER", "in.ini"},
+                 {"fsync.file@1", "QUARVEL_SHIM_PAUSE", "/dev/stdin"}};
+    for (const auto& c : cases) {
+        const std::string tag = std::to_string(&c - cases);
+        test::write_bytes(layout_path, layout);
+        const test::Tool_child first = start_paused(copy_a1("in.ini", "in.ini"), c.pause, "first" + tag, c.variable);
+        ASSERT_TRUE(paused);
+        const test::Child_options from_the_layout{test::Run_as::self, false, layout_path.c_str()};
+        const test::Tool_child second =
+            test::start_tool(copy_a1(c.name, c.name), dir.path, {}, control.file("second" + tag), from_the_layout);
+        ::usleep(500 * 1000);
+        release("first" + tag);
+        expect_done(test::wait_tool(first));
+        expect_done(test::wait_tool(second));
+        EXPECT_EQ(test::read_bytes(layout_path), applied(layout, 2)) << c.pause << " " << c.name;
+        EXPECT_EQ(test::list_dir(dir.path), Names{"in.ini"});
+    }
 }
 
 TEST_F(ConcurrentRuns, SecondRunGivesUpWhileTheFirstHoldsTheLayout) {
@@ -234,6 +247,15 @@ void in_place_save(const std::string& path) {
     ::close(fd);
 }
 
+// The same size, and its times put back: only the status change time tells.
+void in_place_save_keeping_times(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    in_place_save(path);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
 void create_file(const std::string& path) { test::write_bytes(path, editors_text); }
 
 struct Save_case {
@@ -263,7 +285,9 @@ TEST_P(SaveDuringTheRun, KeepsTheOtherProgramsVersion) {
     release("tool");
     expect_refused(test::wait_tool(child), c.message);
     EXPECT_EQ(test::read_bytes(dir.file(c.saves)), *c.saved);
-    EXPECT_EQ(test::read_bytes(dir.file("in.ini")), c.save == rename_save ? editors_text : layout);
+    if (std::string(c.saves) != "in.ini") {
+        EXPECT_EQ(test::read_bytes(dir.file("in.ini")), layout);
+    }
     Names names{"in.ini"};
     if (std::string(c.out) != "in.ini" && std::string(c.saves) == c.out) names.push_back(c.out);
     EXPECT_EQ(test::list_dir(dir.path), names);
@@ -279,7 +303,10 @@ INSTANTIATE_TEST_SUITE_P(Saves, SaveDuringTheRun,
                                            Save_case{"in_place_save_at_the_swap", "out.ini", "out.ini", in_place_save,
                                                      &same_size_text, "Can't write file: out.ini", "rename@1"},
                                            Save_case{"new_output_created", "out.ini", "out.ini", create_file,
-                                                     &editors_text, "Can't write file: out.ini"}),
+                                                     &editors_text, "Can't write file: out.ini"},
+                                           Save_case{"in_place_save_of_the_input_with_its_times_put_back", "out.ini",
+                                                     "in.ini", in_place_save_keeping_times, &same_size_text,
+                                                     "Can't read file: in.ini"}),
                          case_name<Save_case>);
 
 // ---- The input changes while the tool reads it.
@@ -421,7 +448,7 @@ void output_written(const std::string& dir) {
 // Another user's layout that "nobody" may write, in a folder all may write.
 std::string someone_elses_layout(const std::string& dir) {
     return is_root().empty() && ::chown((dir + "/in.ini").c_str(), 1, 1) == 0 &&
-                   ::chmod((dir + "/in.ini").c_str(), 0666) == 0 && ::chmod(dir.c_str(), 01777) == 0
+                   ::chmod((dir + "/in.ini").c_str(), 0666) == 0 && ::chmod(dir.c_str(), 0777) == 0
                ? ""
                : "chown";
 }
@@ -432,6 +459,7 @@ void owner_kept(const std::string& dir) {
 
 std::string nothing(const std::string&) { return ""; }
 void layout_kept(const std::string& dir) { EXPECT_EQ(test::read_bytes(dir + "/in.ini"), layout); }
+void layout_written(const std::string& dir) { EXPECT_EQ(test::read_bytes(dir + "/in.ini"), applied(layout, 1)); }
 
 // A folder whose default access list names a user: a new output gets what
 // any new file there gets.
@@ -456,6 +484,42 @@ void fifo_untouched(const std::string& dir) {
     ::unlink((dir + "/" + fifo).c_str());
 }
 
+// The temporary name every run on in.ini once used: the user's own file there
+// is not the tool's, and another user's folder there (in a sticky folder) blocks nothing.
+const std::string zero_name = "in.ini.tmp.0000000000000000";
+std::string own_file_at_the_shared_name(const std::string& dir) { return test::write_bytes(dir + "/" + zero_name, "mine"), ""; }
+void own_file_kept(const std::string& dir) { EXPECT_EQ(test::read_bytes(dir + "/" + zero_name), "mine"); }
+std::string foreign_folder_at_the_shared_name(const std::string& dir) {
+    const std::string at = dir + "/" + zero_name;
+    return ::mkdir(at.c_str(), 0700) == 0 && ::chown(at.c_str(), 65534, 65534) == 0 && ::chmod(dir.c_str(), 01777) == 0
+               ? ""
+               : is_root();
+}
+
+// Another user's 0666 file or pipe at the output's name in a sticky folder: the
+// system's protection of the shell's ">" (fs.protected_regular, _fifos) holds.
+std::string foreign_in_a_sticky_folder(const std::string& dir, const char* setting, bool pipe) {
+    const std::string out = dir + "/out.ini";
+    if (!is_root().empty() || test::read_bytes(setting) == "0\n") return "needs root and " + std::string(setting);
+    if (!pipe) test::write_bytes(out, "");
+    return (pipe ? ::mkfifo(out.c_str(), 0666) : ::chmod(out.c_str(), 0666)) == 0 &&
+                   ::chown(out.c_str(), 65534, 65534) == 0 && ::chmod(dir.c_str(), 01777) == 0
+               ? ""
+               : "chown";
+}
+std::string foreign_file(const std::string& dir) { return foreign_in_a_sticky_folder(dir, "/proc/sys/fs/protected_regular", false); }
+std::string foreign_pipe(const std::string& dir) { return foreign_in_a_sticky_folder(dir, "/proc/sys/fs/protected_fifos", true); }
+void foreign_kept(const std::string& dir) { EXPECT_EQ(owner_of(dir + "/out.ini"), "65534:65534"); }
+
+std::string output_is_a_pipe(const std::string& dir) { return ::mkfifo((dir + "/out.ini").c_str(), 0600) == 0 ? "" : "mkfifo"; }
+std::string input_is_a_pipe(const std::string& dir) {
+    return ::unlink((dir + "/in.ini").c_str()) == 0 && ::mkfifo((dir + "/in.ini").c_str(), 0600) == 0 ? "" : "mkfifo";
+}
+void pipe_kept(const std::string& dir) { EXPECT_EQ(owner_of(dir + "/in.ini"), owner_of(dir)); }
+
+// A folder this user may write in but not read: the replace cannot flush it.
+std::string unreadable_folder(const std::string& dir) { return ::chmod(dir.c_str(), 0733) == 0 ? is_root() : "chmod"; }
+
 struct Surroundings_case {
     const char* name;
     std::string (*prepare)(const std::string& dir);  // why the scene cannot be set here, or ""
@@ -465,6 +529,7 @@ struct Surroundings_case {
     const char* reason;  // a part of the reason line; null for a run that succeeds
     void (*check)(const std::string& dir);
     Names left;  // the folder afterwards
+    const char* message = nullptr;  // the refusal, when not "Can't write file: " + out
 };
 
 void PrintTo(const Surroundings_case& c, std::ostream* os) { *os << c.name; }
@@ -480,11 +545,11 @@ TEST_P(Surroundings, TheSystemsRulesHoldAndNothingIsLost) {
     if (*c.switch_) switches.push_back(c.switch_);
     const test::Tool_exit result = test::wait_tool(test::start_tool(copy_a1("in.ini", c.out), dir.path, switches,
                                                                     control.file("run"), c.child));
-    if (c.reason == nullptr) {
-        EXPECT_EQ(result.status, 0) << result.errors;
-        if (!c.child.console_closed) expect_done(result);
-    } else {
-        expect_refused(result, std::string("Can't write file: ") + c.out);
+    EXPECT_EQ(result.status, c.reason == nullptr ? 0 : 1) << result.errors;
+    if (c.reason == nullptr && !c.child.console_closed) expect_done(result);
+    if (c.reason != nullptr && !c.child.console_closed)
+        expect_refused(result, c.message != nullptr ? c.message : std::string("Can't write file: ") + c.out);
+    if (c.reason != nullptr) {
         EXPECT_NE(result.errors.find(c.reason), std::string::npos) << result.errors;
     }
     c.check(dir.path);
@@ -495,8 +560,9 @@ TEST_P(Surroundings, TheSystemsRulesHoldAndNothingIsLost) {
     EXPECT_EQ(test::list_dir(dir.path), c.left);
 }
 
-const test::Child_options as_nobody{test::Run_as::unprivileged, false};
-const test::Child_options as_nobody_console_closed{test::Run_as::unprivileged, true};
+const test::Child_options as_nobody{test::Run_as::unprivileged, false, nullptr};
+const test::Child_options as_nobody_console_closed{test::Run_as::unprivileged, true, nullptr};
+const test::Child_options console_closed{test::Run_as::self, true, nullptr};
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, Surroundings,
@@ -515,25 +581,51 @@ INSTANTIATE_TEST_SUITE_P(
         Surroundings_case{"a_folder_with_a_default_access_list", default_access_list, "out.ini", "", {}, nullptr,
                           made_like_any_new_file, {"in.ini", "out.ini"}},
         Surroundings_case{"a_pipe_named_like_a_leftover", fifo_named_like_a_leftover, "in.ini", "", {}, nullptr,
-                          fifo_untouched, {"in.ini"}}),
+                          fifo_untouched, {"in.ini"}},
+        Surroundings_case{"own_file_at_the_shared_temporary_name", own_file_at_the_shared_name, "in.ini", "", {},
+                          nullptr, own_file_kept, {"in.ini", zero_name}},
+        Surroundings_case{"another_users_folder_at_the_shared_temporary_name", foreign_folder_at_the_shared_name,
+                          "in.ini", "", {}, nullptr, layout_written, {"in.ini", zero_name}},
+        Surroundings_case{"standard_output_closed_and_no_null_device", nothing, "out.ini",
+                          "QUARVEL_SHIM_FAIL=open@1=ENOENT", console_closed, "the null device cannot take its place",
+                          layout_kept, {"in.ini"}},
+        Surroundings_case{"another_users_file_in_a_sticky_folder", foreign_file, "out.ini", "", {},
+                          "another user's file in a sticky folder", foreign_kept, {"in.ini", "out.ini"}},
+        Surroundings_case{"another_users_pipe_in_a_sticky_folder", foreign_pipe, "out.ini", "", {},
+                          "another user's file in a sticky folder", foreign_kept, {"in.ini", "out.ini"}},
+        Surroundings_case{"an_input_pipe_nobody_writes", input_is_a_pipe, "out.ini", "", {},
+                          "no program was at its other end for five seconds", pipe_kept, {"in.ini"},
+                          "Can't read file: in.ini"},
+        Surroundings_case{"an_output_pipe_nobody_reads", output_is_a_pipe, "out.ini", "", {},
+                          "no program was at its other end for five seconds", layout_kept, {"in.ini", "out.ini"}},
+        Surroundings_case{"a_folder_this_user_may_not_read", unreadable_folder, "out.ini", "", as_nobody,
+                          "may not read its folder", layout_kept, {"in.ini"}},
+        Surroundings_case{"the_console_file_as_the_output", nothing, "/dev/stdout", "", {},
+                          "where this run's console text goes", layout_kept, {"in.ini"}}),
     case_name<Surroundings_case>);
 
 // ---- What killed and interrupted runs leave behind.
 
 using Leftovers = Shim_test;
 
-TEST_F(Leftovers, KilledRunsTemporaryFileGoesWithTheNextRun) {
-    test::write_bytes(dir.file("in.ini"), layout);
-    // Right before the replace the new file has a name on every system.
-    const test::Tool_child killed = start_paused(copy_a1("in.ini", "in.ini"), "rename@1", "killed");
-    ASSERT_TRUE(paused);
-    ASSERT_EQ(test::list_dir(dir.path).size(), 2u);  // the layout and the temporary file
-    ::kill(killed.pid, SIGKILL);
-    EXPECT_EQ(test::wait_tool(killed).signal, SIGKILL);
-
-    expect_done(run(copy_a1("in.ini", "in.ini")));
-    EXPECT_EQ(test::read_bytes(dir.file("in.ini")), applied(layout, 1));
-    EXPECT_EQ(test::list_dir(dir.path), Names{"in.ini"});
+// Another user's file under such a name is not the tool's, whatever its name says.
+TEST_F(Leftovers, KilledRunsTemporaryFileGoesWithTheNextRunUnlessAnotherUsers) {
+    for (const bool foreign : {false, is_root().empty()}) {
+        test::write_bytes(dir.file("in.ini"), layout);
+        // Right before the replace the new file has a name on every system.
+        const test::Tool_child killed = start_paused(copy_a1("in.ini", "in.ini"), "rename@1", foreign ? "k2" : "k1");
+        ASSERT_TRUE(paused);
+        const Names with_leftover = test::list_dir(dir.path);  // the layout and the temporary file
+        ASSERT_EQ(with_leftover.size(), 2u);
+        ::kill(killed.pid, SIGKILL);
+        EXPECT_EQ(test::wait_tool(killed).signal, SIGKILL);
+        const std::string leftover = dir.file(with_leftover[with_leftover[0] == "in.ini" ? 1 : 0]);
+        ASSERT_EQ(foreign ? ::chown(leftover.c_str(), 65534, 65534) : 0, 0);
+        expect_done(run(copy_a1("in.ini", "in.ini")));
+        EXPECT_EQ(test::read_bytes(dir.file("in.ini")), applied(layout, 1));
+        EXPECT_EQ(test::list_dir(dir.path), foreign ? with_leftover : Names{"in.ini"});
+        ::unlink(leftover.c_str());
+    }
 }
 
 TEST_F(Leftovers, OtherOutputsLeftoversAreKept) {

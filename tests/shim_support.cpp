@@ -120,6 +120,8 @@ Tool_child start_tool(const std::vector<std::string>& args, const std::string& c
             ::setrlimit(RLIMIT_FSIZE, &limit) != 0)
             ::_exit(125);
         if (options.console_closed) ::close(0), ::close(1);
+        const int in = options.stdin_path == nullptr ? 0 : ::open(options.stdin_path, O_RDONLY);
+        if (in < 0 || (in != 0 && (::dup2(in, 0) < 0 || ::close(in) != 0))) ::_exit(125);
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(126);
     }

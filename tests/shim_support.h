@@ -28,6 +28,7 @@ struct Tool_child {
 struct Child_options {
     Run_as who = Run_as::self;  // another user runs it without the shim
     bool console_closed = false;
+    const char* stdin_path = nullptr;  // its standard input, when set
 };
 
 // Starts the built tool with `args` in `cwd`, the shim preloaded with
