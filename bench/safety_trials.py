@@ -3,7 +3,7 @@
 the layout, and counts the changes lost without a word.
 
     python3 bench/safety_trials.py --exe build/default/quarvel
-                                          [--trials 60,16,6,20] [--seed N]
+                                          [--trials 60,16,6,20,50] [--seed N]
                                           [--scratch DIR]
 
 These are timing-based trials, run by hand: they are not part of the test
@@ -30,6 +30,9 @@ suite and assert nothing. Everything happens in a scratch folder under
    moment, then one clean run. Lost: after a kill the layout is neither the old
    file nor the complete new one. Leftovers: what the folder holds besides the
    layout after the clean run.
+5. rounds of 20 runs started at once in place on one small layout, each adding
+   one meter. Lost: more runs printed DONE than meters were added; a run that
+   failed although its meter was added counts as "other".
 
 Each trial also counts honest failures (exit 1 with "ERROR: " and nothing a
 DONE promised is lost), fine outcomes, and "other" (a time-out, a crash, an
@@ -63,6 +66,10 @@ RUN_LONG = ["CPU1", "300000", "40", "0", "Core", "Processor"]
 # so that a read cut short still finds it (as a meter high in a layout would).
 SCAN_METERS = 570_000
 RUN_SCAN = ["M1000", "3", "40", "0"]
+# Trial 5: many runs at once, each adding one meter to a small layout.
+AT_ONCE = 20
+RUN_ONE = ["A1", "1", "4", "0"]
+SMALL = b"[Meter 1]\r\nName=A1\r\nLeft=0\r\nRight=4\r\n"
 
 live = []  # processes to stop if the script is interrupted
 
@@ -388,6 +395,28 @@ def trial_killed(exe, scratch, count, rng):
     return tally
 
 
+def trial_many(exe, scratch, count, rng):
+    tally = Tally("5 %d runs at once in place" % AT_ONCE)
+    for _ in range(count):
+        folder = fresh_folder(scratch, "t5")
+        path = os.path.join(folder, LAYOUT)
+        write_file(path, SMALL)
+        ends = [finish(proc, tally) for proc in [start(exe, folder, RUN_ONE) for _ in range(AT_ONCE)]]
+        with open(path, "rb") as f:
+            added = f.read().count(b"[Meter ") - 1
+        done, errors = ends.count("done"), ends.count("error")
+        lost, false = max(done - added, 0), max(added - done, 0)
+        for kind, n, note in (("fine", done - lost, None), ("lost", lost, "DONE, and its meter is not in the layout"),
+                              ("other", false, "failed, and its meter was added all the same"),
+                              ("honest", max(errors - false, 0), None),
+                              ("other", ends.count("other"), "no DONE, no honest error")):
+            for _ in range(n):
+                tally.add(kind, note)
+        leftovers(folder, tally)
+        shutil.rmtree(folder)
+    return tally
+
+
 def files_text(files, size):
     if files == 0:
         return "0"
@@ -409,14 +438,14 @@ def report(tallies):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--exe", required=True, help="the quarvel build to try")
-    parser.add_argument("--trials", default="60,16,6,20", help="counts of trials 1 to 4")
+    parser.add_argument("--trials", default="60,16,6,20,50", help="counts of trials 1 to 5 (rounds for 5)")
     parser.add_argument("--seed", type=int, default=None, help="seed of the random moments")
     parser.add_argument("--scratch", default="/var/tmp", help="where the scratch folder goes")
     args = parser.parse_args()
     exe = os.path.abspath(args.exe)
     counts = [int(n) for n in args.trials.split(",")]
-    if len(counts) != 4 or not os.access(exe, os.X_OK):
-        parser.error("--trials takes four counts, and --exe an executable")
+    if len(counts) != 5 or not os.access(exe, os.X_OK):
+        parser.error("--trials takes five counts, and --exe an executable")
     seed = args.seed if args.seed is not None else int.from_bytes(os.urandom(4), "big")
     rng = random.Random(seed)
     print("quarvel %s, seed %d, trials %s, load %.2f, %s"
@@ -427,7 +456,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="quarvel-trials-", dir=args.scratch)
     tallies = []
     try:
-        for run, count in zip((trial_concurrent, trial_editor, trial_rewrite, trial_killed), counts):
+        for run, count in zip((trial_concurrent, trial_editor, trial_rewrite, trial_killed, trial_many), counts):
             if count > 0:
                 tallies.append(run(exe, scratch, count, rng))
                 sys.stderr.write("%s: done after %.0f s\n" % (tallies[-1].name, time.perf_counter() - began))
