@@ -1,5 +1,7 @@
 #include "app/arguments.h"
 
+#include <filesystem>
+
 #include "app/report.h"
 #include "layout/numbers.h"
 #include "platform/input.h"
@@ -30,6 +32,22 @@ const Number_argument number_arguments[] = {
     {"<yshift> must be a digit: ", "Yshift: "},
 };
 
+// Files beside a missing layout named as an interrupted run names its new file:
+// one of them may be the only copy of the layout, which the reason names.
+std::string left_beside(const std::string& path) {
+    namespace fs = std::filesystem;
+    const fs::path missing = fs::u8path(path);
+    const std::string prefix = missing.filename().u8string() + ".tmp.";
+    std::string found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(missing.has_parent_path() ? missing.parent_path() : ".", error)) {
+        const std::string name = entry.path().filename().u8string();
+        if (name.size() == prefix.size() + 16 && name.compare(0, prefix.size(), prefix) == 0)
+            found += (found.empty() ? "; " : ", ") + name;
+    }
+    return found.empty() ? "" : found + " beside it may hold its layout, left by an interrupted run";
+}
+
 std::nullopt_t refuse(std::ostream& console, const std::string& message) {
     report_error(console, message);
     console << usage_text;
@@ -38,11 +56,16 @@ std::nullopt_t refuse(std::ostream& console, const std::string& message) {
 
 }  // namespace
 
-std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args, std::ostream& console) {
+std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args, std::ostream& console,
+                                            std::ostream& errors) {
     if (args.size() < 6) return refuse(console, "Too few arguments");
     Run_settings settings;
 
-    if (!path_exists(args[0])) return refuse(console, message_of({Failure::Kind::open, args[0], ""}));
+    if (const std::string problem = status_problem(args[0]); !problem.empty()) {
+        const bool missing = problem == "no such file or directory";
+        errors << "quarvel: " << args[0] << ": " << problem << (missing ? left_beside(args[0]) : "") << '\n';
+        return refuse(console, message_of({Failure::Kind::open, args[0], ""}));
+    }
     settings.input_path = args[0];
     console << "In: " << args[0] << '\n';
 

@@ -21,8 +21,10 @@ struct Run_settings {
 
 // Checks `args` (the arguments after the program name) left to right, writing
 // each echo line to `console` as it goes. On a bad argument writes the error
-// line and the usage text and returns no value.
-std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args, std::ostream& console);
+// line and the usage text (and for an input that cannot be found, its reason
+// on `errors`) and returns no value.
+std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args, std::ostream& console,
+                                            std::ostream& errors);
 
 // The leading decimal number of a copies or shift argument: it must start with
 // a digit and fit in a signed 32-bit integer; digits end at the first non-digit.

@@ -40,14 +40,14 @@ bool begins_a_line(std::string_view text, Text_block block, const std::string& p
 
 }  // namespace
 
-Name_hint find_meter_hint(std::string_view text, std::string_view meter_name) {
+Name_hint find_meter_hint(std::string_view text, std::string_view meter_name, const Lead_bytes* lead) {
     std::string_view header;    // the last meter header
     bool after_header = false;  // the next line is the one right after it
     bool nameless = false;      // that line named no meter: a later name line is looked for
     for (std::size_t pos = 0; pos < end_of_lines(text);) {
         const std::string_view line = next_line(text, pos);
         if (is_plugin_header(line)) break;
-        if (is_meter_header(line)) {
+        if (is_meter_header(line, lead)) {
             header = line;
             after_header = true;
         } else if (after_header) {

@@ -24,7 +24,7 @@ struct Name_hint {
 // A pass of its own over `text`, made only when the scan found no meter named
 // `meter_name`; sections end where the scan's do, and nothing after
 // "[PluginInfo]" is looked at.
-Name_hint find_meter_hint(std::string_view text, std::string_view meter_name);
+Name_hint find_meter_hint(std::string_view text, std::string_view meter_name, const Lead_bytes* lead = nullptr);
 
 // After "Can't find meter": one "quarvel: <in>: " line naming what looks
 // meant, if anything does.

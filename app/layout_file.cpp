@@ -1,5 +1,7 @@
 #include "app/layout_file.h"
 
+#include <algorithm>
+
 #include "generate/output.h"
 #include "platform/console.h"
 
@@ -17,8 +19,14 @@ Failure open_layout(const Run_settings& settings, Layout_file& file) {
 }
 
 Meter_lookup find_meter(const Decoded_text& text, const Copy_settings& typed) {
-    Meter_lookup found{scan_input(text.text, typed.meter_name), typed};
-    if (text.encoding != Text_encoding::bytes || !text.preamble.empty()) return found;
+    static const Lead_bytes lead_bytes = ansi_lead_bytes();
+    const bool legacy = text.encoding == Text_encoding::bytes && text.preamble.empty();
+    // Only where the system's code page has two-byte characters (Windows) is
+    // the whole text looked at first.
+    const Lead_bytes* lead = legacy && std::count(lead_bytes.begin(), lead_bytes.end(), true) > 0 &&
+                                     !is_valid_utf8(text.text) ? &lead_bytes : nullptr;
+    Meter_lookup found{scan_input(text.text, typed.meter_name, lead), typed, lead};
+    if (!legacy) return found;
 
     const std::string ansi_name = found.results.found ? std::string() : ansi_code_page_form(typed.meter_name);
     std::vector<std::string> keys;
@@ -30,11 +38,11 @@ Meter_lookup find_meter(const Decoded_text& text, const Copy_settings& typed) {
     // Checked last: names in plain ASCII (and every name on POSIX) need no
     // pass over the whole text.
     const bool nothing_to_add = ansi_name.empty() && keys.size() == typed.parameter_keys.size();
-    if (nothing_to_add || is_valid_utf8(text.text)) return found;
+    if (nothing_to_add || (lead == nullptr && is_valid_utf8(text.text))) return found;
 
     found.copy.parameter_keys = std::move(keys);
     if (ansi_name.empty()) return found;
-    Scan_results ansi_results = scan_input(text.text, ansi_name);
+    Scan_results ansi_results = scan_input(text.text, ansi_name, lead);
     if (!ansi_results.found) return found;
     found.copy.meter_name = ansi_name;
     found.results = std::move(ansi_results);

@@ -31,12 +31,14 @@ Failure open_layout(const Run_settings& settings, Layout_file& file);
 struct Meter_lookup {
     Scan_results results;
     Copy_settings copy;  // the meter name and keys as the layout spells them
+    const Lead_bytes* lead = nullptr;  // a double-byte code page's lead bytes, where the layout is in one
 };
 
 // Scans `text` for the meter named in `typed`. A legacy layout (no byte-order
 // mark, bytes that are not UTF-8) may be in the system's ANSI code page: there
-// a name not found as typed is looked for in that form, and each parameter key
-// with such a form gets it too. POSIX arguments are bytes: they stay as typed.
+// a name not found as typed is looked for in that form, each parameter key
+// with such a form gets it too, and a double-byte code page's characters are
+// read as characters. POSIX arguments are bytes: they stay as typed.
 Meter_lookup find_meter(const Decoded_text& text, const Copy_settings& typed);
 
 // Writes the new layout (the blocks of `results`, copies by `copy`) beside the

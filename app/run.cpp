@@ -34,7 +34,7 @@ int run_layout(const Run_settings& settings, std::ostream& console, std::ostream
     const Meter_lookup meter = find_meter(layout.text, settings.copy);
     if (!meter.results.found) {
         if (Failure changed = check_input(layout.input)) return report_failure(console, errors, changed);
-        const Name_hint hint = find_meter_hint(layout.text.text, settings.copy.meter_name);
+        const Name_hint hint = find_meter_hint(layout.text.text, settings.copy.meter_name, meter.lead);
         report_error(console, "Can't find meter: " + settings.copy.meter_name);
         console.flush();
         report_meter_hint(errors, settings.input_path, settings.copy.meter_name, hint);
@@ -59,7 +59,7 @@ int run_layout(const Run_settings& settings, std::ostream& console, std::ostream
 
 int run_tool(const std::vector<std::string>& args, std::ostream& console, std::ostream& errors) {
     if (const std::optional<int> answered = answer_help_or_version(args, console)) return *answered;
-    const std::optional<Run_settings> settings = parse_arguments(args, console);
+    const std::optional<Run_settings> settings = parse_arguments(args, console, errors);
     if (!settings) return 1;
     Failure::Kind stage = Failure::Kind::read;
     try {

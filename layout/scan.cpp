@@ -25,6 +25,7 @@ enum class Scan_state { before_target, pending, in_target, after_target, plugin 
 struct Scan {
     Scan_results r;
     std::string_view meter_name;
+    const Lead_bytes* lead = nullptr;
     Scan_state state = Scan_state::before_target;
     std::uint32_t current_number = 0;  // a header without a number keeps the one before
     // Blocks are contiguous runs of lines, each known by where it starts.
@@ -57,7 +58,7 @@ void track_section(Scan& s, std::string_view line, std::size_t start, bool has_b
         s.plugin_start = start;
         return;
     }
-    if (has_bracket && is_meter_header(line)) {
+    if (has_bracket && is_meter_header(line, s.lead)) {
         const std::optional<std::int32_t> number = scan_meter_number(line);
         if (s.state == Scan_state::before_target || (s.state == Scan_state::pending && takes_over_pending(number))) {
             s.state = Scan_state::pending;
@@ -121,9 +122,10 @@ void cut_blocks(Scan& s, std::size_t end) {
 
 }  // namespace
 
-Scan_results scan_input(std::string_view text, std::string_view meter_name) {
+Scan_results scan_input(std::string_view text, std::string_view meter_name, const Lead_bytes* lead) {
     Scan s;
     s.meter_name = meter_name;
+    s.lead = lead;
     const std::size_t end = end_of_lines(text);
     // Most lines hold no '[': one search through the text finds the next one,
     // instead of a search of every line. Plainly: contains(line, "[").

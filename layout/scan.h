@@ -3,6 +3,7 @@
 // yet in their written form.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -11,6 +12,10 @@
 #include "layout/lines.h"
 
 namespace quarvel {
+
+// The bytes that start a two-byte character in a layout's code page (Shift-JIS,
+// GBK, Big5, Korean): a '[' that is such a character's second byte starts nothing.
+using Lead_bytes = std::array<bool, 256>;
 
 // A run of whole lines of the scanned text: [begin, end) in the positions
 // that next_line() walks through. Lines are read back with next_line().
@@ -54,16 +59,24 @@ struct Scan_results {
 };
 
 // Scans `text` (the decoded file contents) for the meter whose line after its
-// header is exactly "Name=" + `meter_name`. The blocks partition the lines of
-// `text` in file order and refer into it, so `text` must outlive the results.
-// `text` is only read, and nothing is read past its end.
-Scan_results scan_input(std::string_view text, std::string_view meter_name);
+// header is exactly "Name=" + `meter_name`, reading it in a double-byte code
+// page where `lead` is given. The blocks partition the lines of `text` in file
+// order and refer into it, so `text` must outlive the results. `text` is only
+// read, and nothing is read past its end.
+Scan_results scan_input(std::string_view text, std::string_view meter_name, const Lead_bytes* lead = nullptr);
 
 // The format's quirks, as the meter application has them.
 
 // A meter header is any line that holds "[Meter" anywhere: "[MeterStyle]" and
-// a value such as "Text=[Meter" count too.
-inline bool is_meter_header(std::string_view line) { return contains(line, "[Meter"); }
+// a value such as "Text=[Meter" count too. Plainly: contains(line, "[Meter").
+inline bool is_meter_header(std::string_view line, const Lead_bytes* lead = nullptr) {
+    for (std::size_t at = line.find("[Meter"); at != std::string_view::npos; at = line.find("[Meter", at + 1)) {
+        std::size_t i = 0;  // where the character at or before `at` starts
+        while (lead != nullptr && i < at) i += (*lead)[static_cast<unsigned char>(line[i])] ? 2 : 1;
+        if (i == at || lead == nullptr) return true;
+    }
+    return false;
+}
 
 // The plugin part begins at the line that is exactly "[PluginInfo]".
 inline bool is_plugin_header(std::string_view line) { return equals(line, "[PluginInfo]"); }

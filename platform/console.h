@@ -2,6 +2,7 @@
 // the window a double-click opens.
 #pragma once
 
+#include <array>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ std::ostream& error_output();
 // saved on Windows. Empty when that form is the UTF-8 one (plain ASCII), when
 // a character has no form there, and on POSIX, where arguments are bytes.
 std::string ansi_code_page_form(const std::string& utf8);
+
+// The bytes that start a two-byte character in the system's ANSI code page
+// (Shift-JIS, GBK, Big5, Korean); none in one-byte code pages and on POSIX.
+std::array<bool, 256> ansi_lead_bytes();
 
 // Whether the program has a console window of its own that a person can see
 // (started from the file manager, not from a prompt, a script or a hidden

@@ -35,6 +35,8 @@ std::ostream& error_output() { return std::cerr; }
 // Arguments are the bytes the user typed: they match the layout's bytes as they are.
 std::string ansi_code_page_form(const std::string&) { return std::string(); }
 
+std::array<bool, 256> ansi_lead_bytes() { return {}; }
+
 bool console_owned_alone() { return false; }
 
 void wait_for_key(std::ostream&) {}

@@ -109,6 +109,31 @@ std::ostream& console_output() { return console_stream(STD_OUTPUT_HANDLE, std::c
 
 std::ostream& error_output() { return console_stream(STD_ERROR_HANDLE, std::cerr); }
 
+std::string ansi_code_page_form(const std::string& utf8) {
+    // As UTF-16 first; text that is not UTF-8 has no form.
+    const int size = static_cast<int>(utf8.size());
+    std::wstring wide(utf8.size(), L'\0');  // never more UTF-16 units than UTF-8 bytes
+    wide.resize(size == 0 ? 0 : ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, &wide[0], size));
+    if (wide.empty()) return std::string();
+    const int wide_size = static_cast<int>(wide.size());
+    // No best-fit guesses ("Ł" as "L"): a name with a character the code page
+    // lacks has no form there.
+    BOOL lacking = FALSE;
+    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, nullptr, 0,
+                                        nullptr, &lacking);
+    if (n <= 0 || lacking) return std::string();
+    std::string ansi(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, &ansi[0], n, nullptr, &lacking);
+    if (lacking || ansi == utf8) return std::string();
+    return ansi;
+}
+
+std::array<bool, 256> ansi_lead_bytes() {
+    std::array<bool, 256> lead{};
+    for (int b = 0; b < 256; ++b) lead[b] = ::IsDBCSLeadByteEx(CP_ACP, static_cast<BYTE>(b));
+    return lead;
+}
+
 bool console_owned_alone() {
     DWORD mode = 0;
     STARTUPINFOW start{};

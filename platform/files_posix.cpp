@@ -300,9 +300,9 @@ int close_file(File& file) {
 
 // ---- The input.
 
-bool path_exists(const std::string& path) {
+std::string status_problem(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+    return ::stat(path.c_str(), &st) == 0 ? "" : error_text(errno);
 }
 
 Failure find_input(const std::string& path, Input& input) {

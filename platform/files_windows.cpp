@@ -1,7 +1,6 @@
-// Windows side of the platform layer's files: the input and the output, with
-// the wide-character APIs and paths in their long form (\\?\), so that any
-// characters and any length work, and binary I/O only, so that line ends are
-// the tool's own business.
+// Windows side of the platform layer's files: the input and the output, with the wide
+// APIs and paths in their long form (\\?\), so that any characters and any length work,
+// and binary I/O only, so that line ends are the tool's own business.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -9,9 +8,12 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <aclapi.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/console.h"
 #include "platform/input.h"
@@ -48,7 +50,8 @@ bool starts_with(const std::wstring& text, const wchar_t* start) { return text.r
 // The full path in the form that lifts the 260-character limit: \\?\C:\...
 // or \\?\UNC\server\share\...; devices (\\.\NUL) stay as they are. Empty for
 // a path that names nothing.
-std::wstring long_path(const std::wstring& path) {
+std::wstring long_path(std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');  // //?/C:/... as \\?\C:\...
     if (path.empty() || starts_with(path, L"\\\\?\\") || starts_with(path, L"\\\\.\\")) return path;
     std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
     const DWORD got = full.empty() ? 0 : ::GetFullPathNameW(path.c_str(), DWORD(full.size()), &full[0], nullptr);
@@ -99,47 +102,84 @@ std::wstring path_in(const Output_files& out, const std::string& name) { return 
 
 const char* const not_unicode = "the name is not valid Unicode (it holds a lone surrogate)";
 
-// Errors another program's open handle gives (a virus scanner, an indexer, the
-// meter application): worth a short wait and another try.
+// Errors another program's handle gives (a scanner, the meter application): worth another try.
 bool is_transient(DWORD error) {
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION ||
-           error == ERROR_UNABLE_TO_REMOVE_REPLACED || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_LOCK_VIOLATION;
 }
 
-std::string reason_for(DWORD e) { return is_transient(e) ? "in use by another program" : error_text(int(e)); }
-
 // Attributes an existing output keeps when it is replaced.
-constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-// ---- The temporary file, removed on Ctrl+C, Ctrl+Break or a closed console
-// window. The handler runs on a thread of its own; the guard keeps it from
-// racing a replace attempt, and after it no attempt starts.
-SRWLOCK temp_guard = SRWLOCK_INIT;
-HANDLE temp_file = INVALID_HANDLE_VALUE;
-std::wstring temp_path;
-bool temp_registered = false;
-bool stopping = false;
+// ---- Ctrl+C, Ctrl+Break and a closed console window. The handler (a thread of its
+// own) tells the run to stop, which it does at its next step, saying why; the guard
+// keeps it from racing the rename. A run not ended within two seconds (a read that
+// waits) has its new file dropped, and the system ends it.
+SRWLOCK guard = SRWLOCK_INIT;
+HANDLE new_file = INVALID_HANDLE_VALUE;  // until it is in place
+volatile LONG stopping = 0;
 
 struct Guard_held {
-    Guard_held() { ::AcquireSRWLockExclusive(&temp_guard); }
-    ~Guard_held() { ::ReleaseSRWLockExclusive(&temp_guard); }
+    Guard_held() { ::AcquireSRWLockExclusive(&guard); }
+    ~Guard_held() { ::ReleaseSRWLockExclusive(&guard); }
 };
 
+#if QUARVEL_STOP_POINTS  // a test build: ends itself at step QUARVEL_STOP_AT of the replace, as End task would
+void step(int n) {
+    const char* at = std::getenv("QUARVEL_STOP_AT");
+    if (at != nullptr && std::atoi(at) == n) ::TerminateProcess(::GetCurrentProcess(), 9);
+}
+#else
+void step(int) {}
+#endif
+
+// Deletes the new file through its own handle, never a file that took its name.
+void delete_through(HANDLE file) {
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &dispose, sizeof dispose);
+}
+
 BOOL WINAPI on_console_event(DWORD) {
+    ::InterlockedExchange(&stopping, 1);
+    ::Sleep(2000);
     const Guard_held held;
-    stopping = true;
-    if (temp_registered) {
-        if (temp_file != INVALID_HANDLE_VALUE) ::CloseHandle(temp_file);
-        ::DeleteFileW(temp_path.c_str());
-        temp_registered = false;
-    }
+    if (new_file != INVALID_HANDLE_VALUE) delete_through(new_file);
     return FALSE;  // the default handler ends the process, with a status that is not 0
 }
 
-// The names a killed run of this output left, found by the file system, which
-// compares names its own way (case aside). A live run's temporary file is open
-// for no one else: the delete is then refused.
+// Gives the new file what the rename does not carry over from the old one, as
+// ReplaceFileW kept it: the rules of its access list (those it inherits come again
+// from the folder), and its named streams (a download's zone mark, a program's note).
+Failure keep_access_list_and_streams(const Output_files& out, const std::wstring& old) {
+    PACL acl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD error = ::GetNamedSecurityInfoW(old.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                          &acl, nullptr, &descriptor);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (error == 0 && acl != nullptr && ::GetSecurityDescriptorControl(descriptor, &control, &revision))
+        error = ::SetSecurityInfo(handle_of(out.file), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION |
+            (control & SE_DACL_PROTECTED ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION),
+            nullptr, nullptr, acl, nullptr);
+    ::LocalFree(descriptor);
+    WIN32_FIND_STREAM_DATA stream{};
+    const HANDLE streams = ::FindFirstStreamW(old.c_str(), FindStreamInfoStandard, &stream, 0);
+    for (bool more = streams != INVALID_HANDLE_VALUE; more && error == 0; more = ::FindNextStreamW(streams, &stream)) {
+        if (std::wstring(stream.cStreamName) == L"::$DATA") continue;
+        const std::wstring into_name = path_in(out, out.temp_name) + stream.cStreamName;
+        const File from = open_shared(old + stream.cStreamName, GENERIC_READ, 0);
+        const File into = file_from(::CreateFileW(into_name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, {}));
+        char bytes[65536];
+        for (DWORD got = 1; error == 0 && got > 0;)
+            error = !from.is_open() || !into.is_open() || !::ReadFile(handle_of(from), bytes, sizeof bytes, &got, {})
+                        ? ::GetLastError() : write_all(into, {bytes, got});
+    }
+    if (streams != INVALID_HANDLE_VALUE) ::FindClose(streams);
+    if (error == 0 || error == ERROR_NOT_SUPPORTED) return {};
+    return {write_kind, out.path, "its permissions or named streams cannot be kept: " + error_text(int(error))};
+}
+
+// The names killed runs of this output left, found by the file system, which
+// compares names its own way (case aside).
 void remove_leftovers(const Output_files& out) {
     const std::wstring folder = widen(out.folder);
     const std::wstring prefix = widen(temp_prefix(out.name));
@@ -158,6 +198,8 @@ void remove_leftovers(const Output_files& out) {
 }  // namespace
 
 std::string error_text(int code) {
+    if (code == ERROR_OPERATION_ABORTED) return "interrupted (Ctrl+C, Ctrl+Break or its window closed)";
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return "no such file or directory";
     wchar_t* text = nullptr;
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     const DWORD n = ::FormatMessageW(flags, nullptr, DWORD(code), 0, reinterpret_cast<wchar_t*>(&text), 0, {});
@@ -175,33 +217,15 @@ int close_file(File& file) {
     return ::CloseHandle(handle) ? 0 : static_cast<int>(::GetLastError());
 }
 
-std::string ansi_code_page_form(const std::string& utf8) {
-    const std::wstring wide = widen(utf8);
-    if (wide.empty()) return std::string();
-    const int wide_size = static_cast<int>(wide.size());
-    // No best-fit guesses ("Ł" as "L"): a name with a character the code page
-    // lacks has no form there.
-    BOOL lacking = FALSE;
-    const int n = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, nullptr, 0,
-                                        nullptr, &lacking);
-    if (n <= 0 || lacking) return std::string();
-    std::string ansi(static_cast<std::size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), wide_size, &ansi[0], n, nullptr, &lacking);
-    if (lacking || ansi == utf8) return std::string();
-    return ansi;
-}
-
 // ---- The input.
 
-bool path_exists(const std::string& path) {
+std::string status_problem(const std::string& path) {
     const std::wstring wide = long_path(widen(path));
-    return !wide.empty() && ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (wide.empty() && !path.empty()) return not_unicode;
+    return ::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES ? "" : error_text(int(::GetLastError()));
 }
 
-Failure find_input(const std::string& path, Input& input) {
-    input.path = input.real = path;
-    return {};
-}
+Failure find_input(const std::string& path, Input& input) { return input.path = input.real = path, Failure{}; }
 
 Failure open_input(Input& input) {
     const std::string& path = input.path;
@@ -218,6 +242,7 @@ Failure open_input(Input& input) {
     return read_to_end(input, expected, [file](char* into, std::size_t room) {
         DWORD got = 0;
         const DWORD ask = static_cast<DWORD>(room);  // at most io_call_limit
+        if (stopping) return -std::int64_t{ERROR_OPERATION_ABORTED};
         // A pipe whose writer is done ends the input.
         if (::ReadFile(file, into, ask, &got, nullptr) || ::GetLastError() == ERROR_BROKEN_PIPE)
             return std::int64_t{got};
@@ -228,7 +253,7 @@ Failure open_input(Input& input) {
 Failure check_input(const Input& input) {
     if (!input.state.regular) return {};  // a pipe or a device has no versions
     const File_state now = state_from(handle_of(input.file));
-    if (now.size != input.state.size || now.modified != input.state.modified)
+    if (now.size != input.state.size || now.modified != input.state.modified || now.changed != input.state.changed)
         return {Failure::Kind::read, input.path, "changed while it was being read"};
     const File at_path = open_shared(long_path(widen(input.path)));
     if (!at_path.is_open() || !same_file(state_from(handle_of(at_path)), input.state))
@@ -294,9 +319,9 @@ File_state state_of(const Output_files& out) {
 Failure try_lock_output(Output_files& out, bool& taken) {
     // A named mutex per output, whatever the spelling of its path: its real
     // folder's identity and its name as the file system compares names (case
-    // aside), which holds also while a replace leaves the name empty for a
-    // moment. It leaves no file, and a killed run's mutex is abandoned, which
+    // aside). It leaves no file, and a killed run's mutex is abandoned, which
     // the next run simply takes.
+    if (stopping) return failure(write_kind, out.path, ERROR_OPERATION_ABORTED);
     const File_state folder = state_from(handle_of(open_shared(widen(out.folder))));
     std::wstring name = widen(out.name);
     const int size = static_cast<int>(name.size());
@@ -325,26 +350,29 @@ Failure try_lock_output(Output_files& out, bool& taken) {
 }
 
 Failure create_new_file(Output_files& out) {
-    const DWORD old = out.locked.exists ? ::GetFileAttributesW(path_in(out, out.name).c_str()) : 0;
-    const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (old != INVALID_FILE_ATTRIBUTES ? old & kept_attributes : 0);
+    const std::wstring old = path_in(out, out.name);
+    const DWORD was = out.locked.exists ? ::GetFileAttributesW(old.c_str()) : 0;
+    const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (was != INVALID_FILE_ATTRIBUTES ? was & kept_attributes : 0);
     static const BOOL handler_set = ::SetConsoleCtrlHandler(on_console_event, TRUE);
     (void)handler_set;
+    // Under the lock no live run has a temporary name of this output.
+    if (out.locked.exists) remove_leftovers(out);
     DWORD error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < 100 && error == ERROR_FILE_EXISTS; ++attempt) {
         const std::string name = new_temp_name(out.name);
         const Guard_held held;
-        temp_path = path_in(out, name);
-        // Opened for no one else: a later run cannot remove it while this one lives.
-        out.file = file_from(::CreateFileW(temp_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, {}));
+        // Open for no one else, with the right to rename and delete it: no other program
+        // can hold the new file, which goes, or takes the output's place, by this handle.
+        const DWORD access = GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC;
+        out.file = file_from(::CreateFileW(path_in(out, name).c_str(), access, 0, nullptr, CREATE_NEW, attributes, {}));
         error = out.file.is_open() ? 0 : ::GetLastError();
-        if (error == 0) out.temp_name = name;
-        temp_registered = error == 0;
-        temp_file = handle_of(out.file);
+        if (error == 0) out.temp_name = name, new_file = handle_of(out.file);
     }
     if (error == ERROR_ACCESS_DENIED)
         return {write_kind, out.path, "this user may not create files in its folder, where the new file is made"};
     if (error != 0) return failure(write_kind, out.path, static_cast<int>(error));
-    return {};
+    step(1);
+    return out.locked.exists ? keep_access_list_and_streams(out, old) : Failure{};
 }
 
 Failure open_direct(Output_files& out) {
@@ -356,6 +384,7 @@ Failure open_direct(Output_files& out) {
 
 int write_all(const File& file, std::string_view bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
+        if (stopping) return ERROR_OPERATION_ABORTED;
         const DWORD ask = static_cast<DWORD>(std::min(bytes.size() - done, io_call_limit));
         DWORD wrote = 0;
         if (!::WriteFile(handle_of(file), bytes.data() + done, ask, &wrote, nullptr) || wrote == 0)
@@ -365,88 +394,54 @@ int write_all(const File& file, std::string_view bytes) {
     return 0;
 }
 
-int sync_file(const File& file) { return ::FlushFileBuffers(handle_of(file)) ? 0 : static_cast<int>(::GetLastError()); }
+int sync_file(const File& file) { return step(2), ::FlushFileBuffers(handle_of(file)) ? 0 : int(::GetLastError()); }
 
 Failure replace_output(Output_files& out) {
-    const std::wstring from = path_in(out, out.temp_name);
+    // The new file takes the output's place in one rename of its own handle: the name
+    // holds the old layout or the new one at every moment. About two seconds for a
+    // program that holds the output, checked to be the version locked before each try.
     const std::wstring to = path_in(out, out.name);
-    const File_state mine = state_from(handle_of(out.file));
-    {
-        // The replace must open the file: our handle shares it with no one.
-        const Guard_held held;
-        temp_file = INVALID_HANDLE_VALUE;
-        if (const int error = close_file(out.file)) return failure(write_kind, out.path, error);
-    }
-    // The old file goes to a temporary name of ours: every outcome of the
-    // replace is then one the system documents, and a file left there is a
-    // leftover the next run removes.
-    const std::wstring backup = path_in(out, new_temp_name(out.name));
-    // About two seconds in all for whoever holds the output to let go, with
-    // the check that it is still the version read right before every try.
-    bool old_stands = out.locked.exists;
+    std::string room(sizeof(FILE_RENAME_INFO) + (to.size() + 1) * sizeof(wchar_t), '\0');
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(&room[0]);
+    rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, to.c_str(), rename->FileNameLength);
+
     DWORD error = 0;
-    for (int attempt = 0; attempt <= 20; ++attempt) {
+    for (int attempt = 0; attempt <= 20 && (attempt == 0 || is_transient(error)); ++attempt) {
         if (attempt > 0) ::Sleep(100);
         const Guard_held held;
-        if (stopping || !same_version(state_of(out), old_stands ? out.locked : File_state{})) {
-            error = 0;
-            break;
+        if (stopping) return failure(write_kind, out.path, ERROR_OPERATION_ABORTED);
+        if (!same_version(state_of(out), out.locked)) return {write_kind, out.path, changed_by_other};
+        step(3);
+        // Windows 10 (1607 on) renames as POSIX does (FileRenameInfoEx: its flags sit where ReplaceIfExists
+        // does), past a program that holds the old file but lets it go; else the rename Windows always had.
+        bool renamed = false;
+        for (const DWORD flags : {DWORD{2} | out.locked.exists, DWORD{out.locked.exists}}) {
+            const auto kind = flags > 1 ? static_cast<FILE_INFO_BY_HANDLE_CLASS>(22) : FileRenameInfo;
+            std::memcpy(rename, &flags, sizeof flags);
+            if ((renamed = ::SetFileInformationByHandle(handle_of(out.file), kind, rename, DWORD(room.size())))) break;
         }
-        bool done = false;
-        if (!old_stands) {
-            done = ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
-        } else if (open_shared(to, DELETE).is_open() && open_shared(from, DELETE).is_open()) {
-            // Tried only when no other program's handle refuses a rename of either file.
-            done = ::ReplaceFileW(to.c_str(), from.c_str(), backup.c_str(), 0, nullptr, nullptr) != 0;
-        } else {
-            ::SetLastError(ERROR_SHARING_VIOLATION);
-        }
-        error = done ? 0 : ::GetLastError();  // before any other call
-        if (done) {
-            // The old file; a program that opened it for a moment delays its removal.
-            for (int tries = 0; tries < 20 && !::DeleteFileW(backup.c_str()); ++tries)
-                ::Sleep(::GetLastError() == ERROR_SHARING_VIOLATION ? 10 : 0);
-            temp_registered = false;
+        if (renamed) {
+            step(4);
+            new_file = INVALID_HANDLE_VALUE;
             out.temp_name.clear();
-            remove_leftovers(out);
-            return {};
+            // Flushed, the file carries its rename to disk (NTFS logs it with the file's own records).
+            if (::FlushFileBuffers(handle_of(out.file))) return {};
+            return {write_kind, out.path, error_text(int(::GetLastError())) + "; the new file is in place, but may not be on disk"};
         }
-        if (old_stands && !state_of(out).exists) {
-            // The replace got part of the way (ERROR_UNABLE_TO_MOVE_REPLACEMENT
-            // and its like): the old file is gone from the output and the new
-            // one, the only complete copy, is moved into place, with a fresh
-            // round of tries, and never removed.
-            old_stands = temp_registered = false;
-            attempt = -1;
-        } else if (!is_transient(error)) {
-            break;
-        }
+        error = ::GetLastError();
     }
-    const Guard_held held;
-    // The system may have got part of the way.
-    const bool placed = same_file(state_of(out), mine);
-    const bool only_copy = !placed && !old_stands;
-    const bool other = error == 0 || error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
-    std::string why = stopping ? "interrupted" : other ? changed_by_other : reason_for(error);
-    if (placed) why += "; the new file is in place, but may not be on disk";
-    // Paths as users write them (their long form's \\?\ dropped).
-    if (only_copy && ::GetFileAttributesW(backup.c_str()) != INVALID_FILE_ATTRIBUTES)
-        why += "; the old layout is " + narrow(backup.substr(4));
-    if (only_copy) why += "; the new layout is " + narrow(from.substr(4));
-    if (placed || only_copy) {
-        temp_registered = false;
-        out.temp_name.clear();
-    }
-    return {write_kind, out.path, why};
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return {write_kind, out.path, changed_by_other};
+    // The new file is open for no one else: what another program holds is the output.
+    return {write_kind, out.path, is_transient(error) ? "in use by another program" : error_text(int(error))};
 }
 
 void drop_new_file(Output_files& out) {
     const Guard_held held;
-    if (handle_of(out.file) == temp_file) temp_file = INVALID_HANDLE_VALUE;
+    if (!out.temp_name.empty()) delete_through(handle_of(out.file));
+    new_file = INVALID_HANDLE_VALUE;
     close_file(out.file);
-    if (!out.temp_name.empty()) ::DeleteFileW(path_in(out, out.temp_name).c_str());
     out.temp_name.clear();
-    temp_registered = false;
 }
 
 }  // namespace quarvel

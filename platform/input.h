@@ -23,8 +23,9 @@ struct Input {
     File_state state;        // when the reading began
 };
 
-// Whether the file status query succeeds for `path` (a folder counts).
-bool path_exists(const std::string& path);
+// Why the file status query fails for `path`, in plain words; empty when it
+// succeeds (a folder counts).
+std::string status_problem(const std::string& path);
 
 // Finds the file `path` leads to, once, before the output's lock is taken; a
 // folder, or a path that leads nowhere, is an open failure.
