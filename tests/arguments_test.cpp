@@ -66,7 +66,8 @@ TEST(Arguments, ValuesAndParameterKeys) {
     expected += "params 10: " + long_key + "\n";
 
     std::ostringstream console;
-    const auto settings = parse_arguments(args, console);
+    std::ostringstream errors;
+    const auto settings = parse_arguments(args, console, errors);
     ASSERT_TRUE(settings.has_value());
     EXPECT_EQ(console.str(), expected);
     EXPECT_EQ(settings->copy.copies, 2);

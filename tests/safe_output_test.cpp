@@ -163,16 +163,23 @@ TEST(SafeOutput, ExistingOutputKeepsItsHiddenAndSystemAttributes) {
 // ---- Windows: other programs holding the files, consoles without a window,
 // spellings of one file and names that no valid text holds.
 
-// Runs the tool with the wide command-line arguments `args` in `cwd`: its exit
-// status, or -1 when it still ran after 15 s (it is then ended).
-int spawn(const std::wstring& args, const std::string& cwd, DWORD flags = 0) {
-    std::wstring line = L"\"" + fs::path(QUARVEL_EXE_PATH).make_preferred().wstring() + L"\" " + args;
+// Runs `exe` (the tool) with the wide command-line arguments `args` in `cwd`,
+// its standard error into `errors` if given: its exit status, or -1 when it
+// still ran after 15 s (it is then ended).
+int spawn(const std::wstring& args, const std::string& cwd, DWORD flags = 0, const char* exe = QUARVEL_EXE_PATH,
+          const std::string& errors = "") {
+    std::wstring line = L"\"" + fs::path(exe).make_preferred().wstring() + L"\" " + args;
     STARTUPINFOW start{};
     start.cb = sizeof start;
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    start.hStdError = errors.empty() ? nullptr : ::CreateFileW(fs::u8path(errors).wstring().c_str(), GENERIC_WRITE, 0,
+                                                                &inherited, CREATE_ALWAYS, 0, nullptr);
+    start.dwFlags = errors.empty() ? 0 : STARTF_USESTDHANDLES;
     PROCESS_INFORMATION child{};
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, fs::u8path(cwd).wstring().c_str(),
-                          &start, &child))
-        return -2;
+    const BOOL started = ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, !errors.empty(), flags, nullptr,
+                                          fs::u8path(cwd).wstring().c_str(), &start, &child);
+    if (start.hStdError != nullptr) ::CloseHandle(start.hStdError);
+    if (!started) return -2;
     DWORD status = 255;
     if (::WaitForSingleObject(child.hProcess, 15000) != WAIT_OBJECT_0) ::TerminateProcess(child.hProcess, 255);
     ::GetExitCodeProcess(child.hProcess, &status);
@@ -235,11 +242,57 @@ void another_spelling_holds_the_lock(const test::Scratch_dir& dir) {
     EXPECT_EQ(test::read_bytes(dir.file("out.ini")), "old");
 }
 
-// A killed run's temporary file, the next run spelling the name in another case.
-void leftover_in_another_case(const test::Scratch_dir& dir) {
-    test::write_bytes(dir.file("in.ini.tmp.0123456789abcdef"), "left");
-    EXPECT_EQ(test::run_program({"IN.INI", "IN.INI", "A1", "1", "4", "0"}, dir.path).status, 0);
-    EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{"in.ini"});  // its own name kept
+// A run ended at each step of its replace, as End task or a crash would end it:
+// the output holds the old layout or the whole new one, and the next run,
+// spelling the name in another case, removes what the ended one left.
+void ended_at_every_step(const test::Scratch_dir& dir) {
+    for (int step = 1; step <= 4; ++step) {
+        test::write_bytes(dir.file("in.ini"), layout);
+        ::SetEnvironmentVariableW(L"QUARVEL_STOP_AT", std::to_wstring(step).c_str());
+        EXPECT_EQ(spawn(L"in.ini in.ini A1 1 4 0", dir.path, 0, QUARVEL_HOST_DRIVE QUARVEL_STOPS_EXE), 9) << step;
+        ::SetEnvironmentVariableW(L"QUARVEL_STOP_AT", nullptr);
+        const std::string at_the_name = test::read_bytes(dir.file("in.ini"));
+        EXPECT_TRUE(at_the_name == layout || at_the_name == written) << step;
+        EXPECT_EQ(test::list_dir(dir.path).size(), step == 4 ? 1u : 2u) << step;
+        EXPECT_EQ(test::run_program({"IN.INI", "IN.INI", "A1", "1", "4", "0"}, dir.path).status, 0);
+        EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{"in.ini"}) << step;
+    }
+}
+
+// Ten runs at once in place, and a program that watches the layout's name.
+void ten_runs_at_once_and_a_watcher(const test::Scratch_dir& dir) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> missing{0}, done{0};
+    const std::wstring name = fs::u8path(dir.file("in.ini")).wstring();
+    std::thread watcher([&] { while (!stop) missing += ::GetFileAttributesW(name.c_str()) == INVALID_FILE_ATTRIBUTES; });
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 10; ++i) runs.emplace_back([&] { done += spawn(L"in.ini in.ini A1 1 4 0", dir.path) == 0; });
+    for (std::thread& run : runs) run.join();
+    stop = true;
+    watcher.join();
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(done, 10);
+    EXPECT_NE(test::read_bytes(dir.file("in.ini")).find("[Meter 11]\r\nName=A2\r\n"), std::string::npos);
+}
+
+// A program holds the old file for half a second, sharing it fully, as it is
+// replaced: nothing is left of it beside the output.
+void program_holds_the_old_file_as_it_is_replaced(const test::Scratch_dir& dir) {
+    test::write_bytes(dir.file("out.ini"), "old");
+    const HANDLE held = ::CreateFileW(fs::u8path(dir.file("out.ini")).wstring().c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    std::thread program([held] { ::Sleep(500), ::CloseHandle(held); });
+    const test::Run_result result = test::run_program(copy_a1("out.ini"), dir.path);
+    program.join();
+    EXPECT_EQ(test::console_text(result.console), done("out.ini"));
+    EXPECT_EQ(test::list_dir(dir.path), (std::vector<std::string>{"in.ini", "out.ini"}));
+}
+
+void output_spelled_with_forward_slashes_in_long_form(const test::Scratch_dir& dir) {
+    std::string out = "//?/" + fs::absolute(fs::u8path(dir.file("out.ini"))).u8string();
+    std::replace(out.begin(), out.end(), '\\', '/');
+    EXPECT_EQ(test::console_text(test::run_program(copy_a1(out), dir.path).console), done(out));
+    EXPECT_EQ(test::read_bytes(dir.file("out.ini")), written);
 }
 
 void no_console_window(const test::Scratch_dir& dir) {
@@ -260,6 +313,10 @@ void output_at_the_root_of_a_drive(const test::Scratch_dir& dir) {
 void output_name_with_a_lone_surrogate(const test::Scratch_dir& dir) {
     EXPECT_EQ(spawn(std::wstring(L"in.ini \"out") + wchar_t(0xD800) + L".ini\" A1 1 4 0", dir.path), 1);
     EXPECT_EQ(test::list_dir(dir.path), std::vector<std::string>{"in.ini"});
+    test::Scratch_dir errors;
+    EXPECT_EQ(spawn(std::wstring(L"\"in") + wchar_t(0xD800) + L".ini\" out.ini A1 1 4 0", dir.path, 0, QUARVEL_EXE_PATH,
+                    errors.file("err")), 1);
+    EXPECT_NE(test::read_bytes(errors.file("err")).find("not valid Unicode"), std::string::npos);
 }
 
 struct Windows_row {
@@ -280,7 +337,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Windows_row{"scanner_holds_each_fresh_file", scanner_holds_each_fresh_file},
                       Windows_row{"another_program_saves_while_the_run_waits", another_program_saves_while_the_run_waits},
                       Windows_row{"another_spelling_holds_the_lock", another_spelling_holds_the_lock},
-                      Windows_row{"leftover_in_another_case", leftover_in_another_case},
+                      Windows_row{"ended_at_every_step", ended_at_every_step},
+                      Windows_row{"ten_runs_at_once_and_a_watcher", ten_runs_at_once_and_a_watcher},
+                      Windows_row{"program_holds_the_old_file_as_it_is_replaced", program_holds_the_old_file_as_it_is_replaced},
+                      Windows_row{"output_spelled_with_forward_slashes_in_long_form", output_spelled_with_forward_slashes_in_long_form},
                       Windows_row{"no_console_window", no_console_window},
                       Windows_row{"output_at_the_root_of_a_drive", output_at_the_root_of_a_drive},
                       Windows_row{"output_name_with_a_lone_surrogate", output_name_with_a_lone_surrogate}),
