@@ -63,7 +63,7 @@ std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args
 
     if (const std::string problem = status_problem(args[0]); !problem.empty()) {
         const bool missing = problem == "no such file or directory";
-        errors << "quarvel: " << args[0] << ": " << problem << (missing ? left_beside(args[0]) : "") << '\n';
+        write_error_line(errors, "quarvel: " + args[0] + ": " + problem + (missing ? left_beside(args[0]) : ""));
         return refuse(console, message_of({Failure::Kind::open, args[0], ""}));
     }
     settings.input_path = args[0];
@@ -81,6 +81,7 @@ std::optional<Run_settings> parse_arguments(const std::vector<std::string>& args
         const std::optional<std::int32_t> value = leading_number(arg);
         if (!value) return refuse(console, number_arguments[i].error + arg);
         *numbers[i] = *value;
+        settings.number_args[i] = arg;
         console << number_arguments[i].echo << *value << '\n';
     }
 

@@ -16,7 +16,8 @@ extern const char* const usage_text;
 struct Run_settings {
     std::string input_path;
     std::string output_path;
-    Copy_settings copy;  // the meter name and keys as typed
+    Copy_settings copy;              // the meter name and keys as typed
+    std::string number_args[3];      // copies, xshift and yshift as typed
 };
 
 // Checks `args` (the arguments after the program name) left to right, writing

@@ -41,7 +41,8 @@ const char* const help_text =
     "\n"
     "Exit status: 0 when the output was written (and for this help), 1 after any\n"
     "error, which is reported on one line starting with \"ERROR: \".\n"
-    "Standard error adds hints: the meter that looks meant, keys that do nothing.\n"
+    "Standard error adds hints and warnings: the meter that looks meant, keys that\n"
+    "do nothing, copies past Width or Height, names already used.\n"
     "\n"
     "More in the README: README.txt beside quarvel.exe, README.md with the\n"
     "sources; on Linux also \"man quarvel\".\n";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/help.h"
+#include "app/report.h"
 #include "app/run.h"
 #include "platform/console.h"
 
@@ -11,7 +12,8 @@ int main(int argc, char** argv) {
     if (!quarvel::prepare_process()) {
         // A file the run opened could take the number of a closed standard
         // stream and receive console text: the run opens none.
-        quarvel::error_output() << "quarvel: a standard stream is closed, and the null device cannot take its place\n";
+        quarvel::write_error_line(quarvel::error_output(),
+                                  "quarvel: a standard stream is closed, and the null device cannot take its place");
         return 1;
     }
     const std::vector<std::string> args = quarvel::program_arguments(argc, argv);

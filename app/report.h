@@ -19,4 +19,12 @@ std::string message_of(const Failure& failure);
 // Its message on the console and "quarvel: <path>: <reason>" on `errors`; returns 1.
 int report_failure(std::ostream& console, std::ostream& errors, const Failure& failure);
 
+// `text` as standard error shows it: every control character (but tab, and the
+// C1 controls too) and every byte that is not UTF-8 as \xHH, so that a
+// layout's text cannot move the cursor, retitle the window or draw a false DONE.
+std::string shown_safely(std::string_view text);
+
+// One line on standard error: `line`, shown safely, and its end.
+void write_error_line(std::ostream& errors, std::string_view line);
+
 }  // namespace quarvel

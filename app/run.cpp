@@ -34,10 +34,11 @@ int run_layout(const Run_settings& settings, std::ostream& console, std::ostream
     const Meter_lookup meter = find_meter(layout.text, settings.copy);
     if (!meter.results.found) {
         if (Failure changed = check_input(layout.input)) return report_failure(console, errors, changed);
-        const Name_hint hint = find_meter_hint(layout.text.text, settings.copy.meter_name, meter.lead);
+        const std::string hint = meter_hint_line(settings.input_path, settings.copy.meter_name,
+                                                 find_meter_hint(layout.text.text, settings.copy.meter_name, meter.lead));
         report_error(console, "Can't find meter: " + settings.copy.meter_name);
         console.flush();
-        report_meter_hint(errors, settings.input_path, settings.copy.meter_name, hint);
+        if (!hint.empty()) write_error_line(errors, hint);
         return 1;
     }
     console << "Found meter: " << settings.copy.meter_name << '\n'
@@ -45,12 +46,12 @@ int run_layout(const Run_settings& settings, std::ostream& console, std::ostream
     console.flush();
 
     stage = Failure::Kind::write;
-    const std::vector<std::string> warnings = key_warnings(layout.text.text, meter.results, settings.copy);
+    const std::vector<std::string> warnings =
+        run_warnings(layout.text.text, meter.results, settings, meter.copy, meter.lead);
     if (Failure failed = replace_layout(layout, meter.results, meter.copy))
         return report_failure(console, errors, failed);
     stage = Failure::Kind::none;
-    for (const std::string& warning : warnings) errors << warning;
-    errors.flush();
+    for (const std::string& warning : warnings) write_error_line(errors, warning);
     console << "DONE: " << settings.copy.copies << " copies made.\n\n";
     return 0;
 }

@@ -37,6 +37,8 @@ WORKLOADS = [
     ("S sample", "sample", None, "CPU1", 4, ["40", "0", "Core", "Processor", "Label"], ""),
     ("W1 scan", "scan", 500_000, "M250000", 0, ["0", "0"], ""),
     ("W1 scan x4", "scan", 2_000_000, "M1000000", 0, ["0", "0"], ""),
+    # One copy: the run also looks at every name line for the copies' names.
+    ("W1 scan 1 copy", "scan", 500_000, "M250000", 1, ["40", "0"], ""),
     ("W2 copy", "copy", None, "CPU1", 1_000_000, ["40", "0", "Core", "Processor"], ""),
     ("W3 params", "params", None, "Wide1", 100_000, ["40", "0"] + PARAMS8, ""),
     ("M huge line", "huge", 400_000_000, "A1", 1, ["4", "0"], "/dev/null"),

@@ -1,5 +1,5 @@
 // Fuzz target for the in-memory pipeline: what a run runs from the scan on (the
-// head rewrite, the copies, the tidy pass, the key warnings or the meter hint),
+// head rewrite, the copies, the tidy pass, the run's warnings or the meter hint),
 // with the layout and the arguments taken from the fuzz input.
 //
 // Fuzz input: an 8-byte header, then the layout file's bytes.
@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "app/hints.h"
+#include "app/report.h"
 #include "layout/encoding.h"
 #include "layout/lines.h"
 #include "layout/numbers.h"
@@ -289,6 +290,18 @@ void check_output(std::string_view text, const Decoded_text& decoded, const Scan
     }
 }
 
+// A line standard error shows: UTF-8 without a control character but tab.
+void check_shown_safely(const std::string& line) {
+    const std::string shown = shown_safely(line);
+    bool controls = false;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        controls = controls || (c < 0x20 && c != '\t') || c == 0x7F ||
+                   (c == 0xC2 && i + 1 < shown.size() && static_cast<unsigned char>(shown[i + 1]) < 0xA0);
+    }
+    check(is_valid_utf8(shown) && !controls, "standard error shows a control character or a byte that is not UTF-8");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -304,12 +317,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_partition(input.text, results);
     check_scan(input.text, results, settings.meter_name);
     if (results.found) {
-        key_warnings(input.text, results, settings);
+        Run_settings run;
+        run.copy = settings;
+        for (const std::string& line : run_warnings(input.text, results, run, settings)) check_shown_safely(line);
         check_output(input.text, input, results, settings);
     } else {
         const Name_hint hint = find_meter_hint(input.text, settings.meter_name);
-        check(hint.header.empty() || (has_header(hint.header) && begins_with(hint.name_line, "Name=")),
+        check(hint.kind == Name_hint::Kind::none ||
+                  (!hint.name_line.empty() && (hint.kind == Name_hint::Kind::lower_case_header || has_header(hint.header))),
               "the hint names no header and name line");
+        check_shown_safely(meter_hint_line("in.ini", settings.meter_name, hint));
     }
     return 0;
 }

@@ -8,13 +8,6 @@
 #include "layout/numbers.h"
 
 namespace quarvel {
-namespace {
-
-// The size written on every head "Width=" and "Height=" line.
-struct Head_sizes {
-    std::int32_t width = 0;
-    std::int32_t height = 0;
-};
 
 Head_sizes head_sizes(const Scan_results& results, const Copy_settings& settings) {
     const Layout_box& box = results.box;
@@ -25,6 +18,8 @@ Head_sizes head_sizes(const Scan_results& results, const Copy_settings& settings
     const std::int32_t layout_height = wrap_sub(box.max_bottom, box.min_top);
     return {std::max(grown_width, layout_width), std::max(grown_height, layout_height)};
 }
+
+namespace {
 
 // The scan counts every head Width=/Height= line as unfinished, so the
 // rewrite sees each of them here.

@@ -2,6 +2,7 @@
 // fit the layout or the row of copies, whichever is larger.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 #include "generate/copy_settings.h"
@@ -9,6 +10,14 @@
 #include "generate/tidy_writer.h"
 
 namespace quarvel {
+
+// The size written on every head "Width=" and "Height=" line: the larger of the
+// layout box's extent and copies x shift + the target's size.
+struct Head_sizes {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+Head_sizes head_sizes(const Scan_results& results, const Copy_settings& settings);
 
 // Writes the head block of `text` through the tidy pass, with every line
 // that begins with "Width=" ("Height=") rewritten to the larger of the layout

@@ -110,19 +110,18 @@ void encode_utf16(Text_encoding encoding, std::string_view utf8, std::string& ca
 
 }  // namespace
 
+std::size_t utf8_sequence_at(std::string_view text, std::size_t at) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data()) + at;
+    const std::size_t length = sequence_length(p[0]);
+    std::uint32_t code = 0;
+    return length > 0 && length <= text.size() - at && decode_sequence(p, length, code) ? length : 0;
+}
+
 bool is_valid_utf8(std::string_view text) {
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        if (p[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const std::size_t length = sequence_length(p[i]);
-        std::uint32_t code = 0;
-        if (length == 0 || length > size - i || !decode_sequence(p + i, length, code)) return false;
-        i += length;
+    for (std::size_t i = 0, length = 0; i < text.size(); i += length) {
+        length = p[i] < 0x80 ? 1 : utf8_sequence_at(text, i);
+        if (length == 0) return false;
     }
     return true;
 }

@@ -23,6 +23,9 @@ struct Decoded_text {
 // past U+10FFFF; nothing cut short at the end).
 bool is_valid_utf8(std::string_view text);
 
+// The length of the well-formed UTF-8 sequence at `at` (before the end of `text`), or 0.
+std::size_t utf8_sequence_at(std::string_view text, std::size_t at);
+
 // A layout's bytes as the line rules read them: one that starts with a UTF-16
 // byte-order mark is decoded to UTF-8 into `buffer` (which may be where the
 // bytes lie), any other is taken where it lies; its byte-order mark is split

@@ -28,6 +28,7 @@ struct Scan {
     const Lead_bytes* lead = nullptr;
     Scan_state state = Scan_state::before_target;
     std::uint32_t current_number = 0;  // a header without a number keeps the one before
+    std::string_view header;           // the last meter header
     // Blocks are contiguous runs of lines, each known by where it starts.
     std::size_t pending_start = 0;
     std::size_t trailing_start = 0;
@@ -41,7 +42,9 @@ struct Scan {
 // top), a "Width=" or "Height=" line before the target. Touching runs join.
 void note_unfinished(Scan& s, std::string_view line, std::size_t start, std::size_t end) {
     const bool ends_crlf = end - start == line.size() + 2;
-    if (!ends_crlf || (line.empty() && s.previous_empty) || (!s.r.found && is_size_line(line))) {
+    const bool sized = !s.r.found && is_size_line(line);
+    if (sized) s.r.sized.push_back({s.header, line});
+    if (!ends_crlf || (line.empty() && s.previous_empty) || sized) {
         std::vector<Text_block>& runs = s.r.unfinished;
         if (!runs.empty() && runs.back().end == start) runs.back().end = end;
         else runs.push_back({start, end});
@@ -68,6 +71,7 @@ void track_section(Scan& s, std::string_view line, std::size_t start, bool has_b
             s.trailing_start = start;
             s.have_trailing = true;
         }
+        s.header = line;
         if (number) s.current_number = static_cast<std::uint32_t>(*number);
         s.r.highest_number = std::max(s.r.highest_number, s.current_number);
         return;

@@ -41,6 +41,12 @@ struct Target_box {
     std::int32_t height = 0;
 };
 
+// A "Width=" or "Height=" line before the target, under its meter's header (none in the general settings).
+struct Sized_line {
+    std::string_view header;
+    std::string_view line;
+};
+
 struct Scan_results {
     Text_block head;      // general settings and every meter before the target
     Text_block target;    // the target's section, from its header on
@@ -51,6 +57,7 @@ struct Scan_results {
     // top, a "Width=" or "Height=" line before the target. Every other line
     // is already in its written form.
     std::vector<Text_block> unfinished;
+    std::vector<Sized_line> sized;  // every line the head rewrite resizes
     Layout_box box;
     Target_box target_box;
     std::uint32_t highest_number = 0;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/report.h"
 #include "test_support.h"
 
 namespace quarvel {
@@ -85,6 +86,26 @@ TEST(Arguments, LeadingNumbers) {
     EXPECT_FALSE(leading_number("2147483648").has_value());
     EXPECT_FALSE(leading_number("-1").has_value());
     EXPECT_FALSE(leading_number("").has_value());
+}
+
+// What standard error shows of a layout's or an argument's text.
+TEST(Arguments, ErrorTextShownSafely) {
+    const struct {
+        std::string text;
+        std::string shown;
+    } cases[] = {
+        {"Name=CPU 1\tend", "Name=CPU 1\tend"},                     // tab stays
+        {"a\x1b[2Jb\x07", "a\\x1B[2Jb\\x07"},                    // escape, bell
+        {std::string("a\0b\r\n", 5), "a\\x00b\\x0D\\x0A"},   // NUL and line ends
+        {"\x7f\x1f ", "\\x7F\\x1F "},                           // DEL, the last C0 control
+        {"\xc2\x9b" "1m\xc2\x80\xc2\x9f\xc2\xa0", "\\xC2\\x9B1m\\xC2\\x80\\xC2\\x9F\xc2\xa0"},  // C1
+        {"K\xc3\xa4n\xe6\x97\xa5\xf0\x9f\x8c\xa1", "K\xc3\xa4n\xe6\x97\xa5\xf0\x9f\x8c\xa1"},  // UTF-8 stays
+        {"\x80\xff", "\\x80\\xFF"},                                // no lead, never UTF-8
+        {"\xe6\x97", "\\xE6\\x97"},                                // cut short at the end
+        {"\xe6" "A\xc0\xaf", "\\xE6A\\xC0\\xAF"},               // cut short, overlong
+        {"\xed\xa0\x80\xf4\x90\x80\x80", "\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80"},  // surrogate, past U+10FFFF
+    };
+    for (const auto& c : cases) EXPECT_EQ(shown_safely(c.text), c.shown) << c.shown;
 }
 
 }  // namespace
