@@ -55,7 +55,8 @@ bool is_similar_name_line(std::string_view line, std::string_view meter_name) {
 // A line that would be a meter header but for its case: "[meter 2]".
 bool is_header_but_for_case(std::string_view line, const Lead_bytes* lead) {
     if (is_meter_header(line, lead)) return false;
-    for (std::size_t at = line.find('['); at != std::string_view::npos; at = line.find('[', at + 1))
+    // Character by character: in a double-byte code page a '[' may be a second byte.
+    for (std::size_t at = 0; at < line.size(); at += lead && (*lead)[static_cast<unsigned char>(line[at])] ? 2 : 1)
         if (equal_folded(line.substr(at, 6), "[Meter")) return true;
     return false;
 }
