@@ -12,6 +12,10 @@ namespace quarvel {
 // statuses and where to read more.
 extern const char* const help_text;
 
+// What a window of its own shows first (a double-click): that this is a
+// command-line tool and how to open a prompt in its folder; the usage follows.
+extern const char* const first_contact_text;
+
 // When `args` (after the program name) is exactly one of "--help", "-h", "/?"
 // or "--version", writes the help text or "quarvel <version>" to `console`
 // and returns the exit status 0; any other argument list gets no value and is

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/arguments.h"
 #include "app/help.h"
 #include "app/report.h"
 #include "app/run.h"
@@ -20,11 +21,13 @@ int main(int argc, char** argv) {
     std::ostream& console = quarvel::console_output();
     // Started with a window of its own (a double-click, a file dropped on
     // the program), which would close before anyone read it: a bare start
-    // shows the help, and the window stays until a key is pressed. A full
-    // command line never waits: a scheduled task must not hang.
+    // says how to start a command-line tool, and the window stays until a
+    // key is pressed. A full command line never waits: a scheduled task must
+    // not hang.
     const bool own_window = args.size() < 6 && quarvel::console_owned_alone();
     int status = 0;
-    if (own_window && args.empty()) console << quarvel::help_text << '\n';
+    if (own_window && args.empty())
+        console << quarvel::first_contact_text << quarvel::usage_text << "The full help: quarvel --help\n\n";
     else status = quarvel::run_tool(args, console, quarvel::error_output());
     if (own_window) quarvel::wait_for_key(console);
     console.flush();

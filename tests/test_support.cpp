@@ -153,7 +153,11 @@ Run_result run_program(const std::vector<std::string>& args, const std::string& 
     const int saved_stdout = redirect(1, console_file), saved_stderr = redirect(2, console_file + ".err");
     const fs::path here = fs::current_path();
     fs::current_path(fs::u8path(cwd));
-    const intptr_t status = _wspawnv(_P_WAIT, exe.c_str(), argv.data());
+    // Under Wine a process now and then fails to start (-1, and the tool never
+    // ran): it is started again.
+    intptr_t status = -1;
+    for (int attempt = 0; attempt < 3 && status == -1 && read_bytes(console_file).empty(); ++attempt)
+        status = _wspawnv(_P_WAIT, exe.c_str(), argv.data());
     fs::current_path(here);
     _dup2(saved_stdout, 1), _close(saved_stdout);
     _dup2(saved_stderr, 2), _close(saved_stderr);
